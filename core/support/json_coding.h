@@ -1,0 +1,89 @@
+#pragma once
+// JSON helpers shared by every record: optional fields, fenced decoding, the
+// store's compact sorted encoding, and the lenient key-by-key readers.
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace kelvane {
+
+// Sets j[key] only when `value` holds something.
+template <class T>
+void putOptional(nlohmann::json& j, const char* key, const std::optional<T>& value) {
+  if (value) j[key] = *value;
+}
+
+// Reads j[key] when present and not null; throws like get<T>() when present but
+// not a T, so that a damaged optional field fails its record.
+template <class T>
+std::optional<T> getOptional(const nlohmann::json& j, const char* key) {
+  const auto it = j.find(key);
+  if (it == j.end() || it->is_null()) return std::nullopt;
+  return it->template get<T>();
+}
+
+// Returns the T that `j` encodes, or nullopt if it is not a T.
+template <class T>
+[[nodiscard]] std::optional<T> decodeJsonValue(const nlohmann::json& j) noexcept {
+  try {
+    return j.get<T>();
+  } catch (const nlohmann::json::exception&) {
+    return std::nullopt;
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
+}
+
+// Returns the T that `text` encodes, or nullopt if it is not JSON or not a T.
+template <class T>
+[[nodiscard]] std::optional<T> decodeJson(std::string_view text) noexcept {
+  const auto j = nlohmann::json::parse(text, nullptr, /*allow_exceptions=*/false);
+  if (j.is_discarded()) return std::nullopt;
+  return decodeJsonValue<T>(j);
+}
+
+// Compact text with sorted keys; invalid UTF-8 in strings is replaced by U+FFFD
+// instead of failing. nullopt only when a value cannot be encoded at all.
+[[nodiscard]] std::optional<std::string> encodeJson(const nlohmann::json& j) noexcept;
+
+template <class T>
+[[nodiscard]] std::optional<std::string> encodeValue(const T& value) noexcept {
+  try {
+    return encodeJson(nlohmann::json(value));
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
+}
+
+// Lenient reading: each helper reads one key and never throws. `issue` is set
+// when the key is present but had to be repaired or replaced.
+namespace Lenient {
+
+// The key's value when it is a T (numbers of other kinds converted when exact
+// enough for T); the default and an issue when present but not a T.
+template <class T>
+T read(const nlohmann::json& j, const char* key, T fallback, bool& issue);
+template <>
+bool read<bool>(const nlohmann::json& j, const char* key, bool fallback, bool& issue);
+template <>
+double read<double>(const nlohmann::json& j, const char* key, double fallback, bool& issue);
+template <>
+int64_t read<int64_t>(const nlohmann::json& j, const char* key, int64_t fallback, bool& issue);
+template <>
+std::string read<std::string>(const nlohmann::json& j, const char* key, std::string fallback,
+                              bool& issue);
+
+// A list of strings: non-string elements are dropped (setting the issue); a
+// value that is not a list gives `damaged` and sets the issue.
+std::vector<std::string> strings(const nlohmann::json& j, const char* key,
+                                 std::vector<std::string> absent,
+                                 std::vector<std::string> damaged, bool& issue);
+
+}  // namespace Lenient
+
+}  // namespace kelvane
