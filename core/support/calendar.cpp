@@ -18,7 +18,9 @@ date::sys_seconds sysSeconds(Date moment) {
   return date::sys_seconds(Seconds(static_cast<int64_t>(std::floor(moment.unix()))));
 }
 
-Date fromSys(date::sys_seconds s) { return Date::fromUnix(static_cast<double>(s.time_since_epoch().count())); }
+Date fromSys(date::sys_seconds s) {
+  return Date::fromUnix(static_cast<double>(s.time_since_epoch().count()));
+}
 
 const date::time_zone* utcZone() {
   try {
@@ -82,12 +84,9 @@ LocalTime Calendar::local(Date moment) const {
   const auto day = date::floor<date::days>(local);
   const date::year_month_day ymd(day);
   const date::hh_mm_ss<Seconds> hms(local - day);
-  return LocalTime{int(ymd.year()),
-                   int(unsigned(ymd.month())),
-                   int(unsigned(ymd.day())),
-                   int(date::weekday(day).c_encoding()) + 1,
-                   int(hms.hours().count()),
-                   int(hms.minutes().count()),
+  return LocalTime{int(ymd.year()),           int(unsigned(ymd.month())),
+                   int(unsigned(ymd.day())),  int(date::weekday(day).c_encoding()) + 1,
+                   int(hms.hours().count()),  int(hms.minutes().count()),
                    int(hms.seconds().count())};
 }
 
@@ -134,7 +133,7 @@ std::optional<Date> Calendar::latestMatch(Date moment, int weekday, int hour, in
     const date::year_month_day ymd(day);
     const auto candidate =
         dateOf(LocalTime{int(ymd.year()), int(unsigned(ymd.month())), int(unsigned(ymd.day())),
-                       weekday, hour, minute, second});
+                         weekday, hour, minute, second});
     if (candidate && *candidate <= moment) return candidate;
   }
   return std::nullopt;

@@ -93,8 +93,8 @@ std::string Date::iso8601() const {
   const int64_t rest = seconds - int64_t(dp.time_since_epoch().count()) * 86400;
   char buffer[48];
   std::snprintf(buffer, sizeof buffer, "%04d-%02u-%02uT%02d:%02d:%02dZ", int(ymd.year()),
-                unsigned(ymd.month()), unsigned(ymd.day()), int(rest / 3600),
-                int(rest % 3600 / 60), int(rest % 60));
+                unsigned(ymd.month()), unsigned(ymd.day()), int(rest / 3600), int(rest % 3600 / 60),
+                int(rest % 60));
   return buffer;
 }
 

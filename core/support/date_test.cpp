@@ -27,9 +27,9 @@ TEST(Date, ReadsIsoTextWithFractionsAndOffsets) {
   EXPECT_EQ(Date::fromISO8601("2026-03-01T13:30:00+01:30"), d);
   EXPECT_EQ(Date::fromISO8601("2026-03-01T07:00:00-05:00"), d);
   EXPECT_EQ(Date::fromISO8601("4001-01-01T00:00:00Z"), Date::distantFuture());
-  for (const char* bad : {"", "2026-03-01", "2026-03-01T12:00:00", "2026-02-30T12:00:00Z",
-                          "2026-03-01T24:00:00Z", "2026-03-01T12:00:00Zjunk", "2026-3-1T1:0:0Z",
-                          "2026-03-01T12:00:00.Z"})
+  for (const char* bad :
+       {"", "2026-03-01", "2026-03-01T12:00:00", "2026-02-30T12:00:00Z", "2026-03-01T24:00:00Z",
+        "2026-03-01T12:00:00Zjunk", "2026-3-1T1:0:0Z", "2026-03-01T12:00:00.Z"})
     EXPECT_EQ(Date::fromISO8601(bad), std::nullopt) << bad;
 }
 

@@ -10,7 +10,9 @@
 
 namespace kelvane {
 
-inline void hashCombine(size_t& seed, size_t h) { seed ^= h + 0x9e3779b97f4a7c15ULL + (seed << 6) + (seed >> 2); }
+inline void hashCombine(size_t& seed, size_t h) {
+  seed ^= h + 0x9e3779b97f4a7c15ULL + (seed << 6) + (seed >> 2);
+}
 
 template <class T>
 size_t hashOf(const T& value);

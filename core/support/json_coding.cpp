@@ -52,7 +52,7 @@ int64_t read<int64_t>(const nlohmann::json& j, const char* key, int64_t fallback
     // Too large for a signed count: the largest one, which any clamp then lowers.
     const auto u = it->get<uint64_t>();
     return u > uint64_t(std::numeric_limits<int64_t>::max()) ? std::numeric_limits<int64_t>::max()
-                                                              : int64_t(u);
+                                                             : int64_t(u);
   }
   if (it->is_number_integer()) return it->get<int64_t>();
   // A whole number written as a float (15.0) is still an integer.
@@ -75,8 +75,8 @@ std::string read<std::string>(const nlohmann::json& j, const char* key, std::str
 }
 
 std::vector<std::string> strings(const nlohmann::json& j, const char* key,
-                                 std::vector<std::string> absent,
-                                 std::vector<std::string> damaged, bool& issue) {
+                                 std::vector<std::string> absent, std::vector<std::string> damaged,
+                                 bool& issue) {
   const auto it = j.find(key);
   if (it == j.end()) return absent;
   if (!it->is_array()) {

@@ -22,7 +22,7 @@ template <class T, class E>
 class [[nodiscard]] Result {
  public:
   Result(T value) : v_(std::in_place_index<0>, std::move(value)) {}  // NOLINT: implicit by design
-  Result(Unexpected<E> error)  // NOLINT: implicit by design
+  Result(Unexpected<E> error)                                        // NOLINT: implicit by design
       : v_(std::in_place_index<1>, std::move(error).error()) {}
 
   bool has_value() const { return v_.index() == 0; }
@@ -38,6 +38,22 @@ class [[nodiscard]] Result {
 
  private:
   std::variant<T, E> v_;
+};
+
+// Success without a value, or an error: the result of a write.
+template <class E>
+class [[nodiscard]] Result<void, E> {
+ public:
+  Result() = default;
+  Result(Unexpected<E> error) : error_(std::move(error).error()) {}  // NOLINT: implicit by design
+
+  bool has_value() const { return !error_.has_value(); }
+  explicit operator bool() const { return has_value(); }
+  // Only on failure.
+  const E& error() const& { return *error_; }
+
+ private:
+  std::optional<E> error_;
 };
 
 }  // namespace kelvane

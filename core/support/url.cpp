@@ -18,8 +18,8 @@ class ParsedUri {
  public:
   explicit ParsedUri(std::string_view text) {
     const char* error = nullptr;
-    ok_ = uriParseSingleUriExA(&uri_, text.data(), text.data() + text.size(), &error) ==
-          URI_SUCCESS;
+    ok_ =
+        uriParseSingleUriExA(&uri_, text.data(), text.data() + text.size(), &error) == URI_SUCCESS;
   }
   ~ParsedUri() { uriFreeUriMembersA(&uri_); }
   ParsedUri(const ParsedUri&) = delete;

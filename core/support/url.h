@@ -18,9 +18,10 @@ struct QueryItem {
 struct Url {
   std::string scheme;               // As written; empty for a relative reference.
   std::optional<std::string> user;  // The user-information part before "@", as written.
-  std::optional<std::string> host;  // Absent when there is none or it is empty; IPv6 without brackets.
+  std::optional<std::string>
+      host;  // Absent when there is none or it is empty; IPv6 without brackets.
   std::optional<uint16_t> port;
-  std::string path;                 // Percent-encoded, as written ("" when empty).
+  std::string path;                     // Percent-encoded, as written ("" when empty).
   std::optional<std::string> query;     // Without the "?", percent-encoded.
   std::optional<std::string> fragment;  // Without the "#".
   bool operator==(const Url&) const = default;

@@ -31,8 +31,8 @@ TEST(Url, SplitsAddressesIntoTheirParts) {
 }
 
 TEST(Url, RefusesWhatIsNotAnAddress) {
-  for (const char* bad : {"http://a b/", "http://host:99999/", "http://host:x/", "ht tp://a",
-                          "http://a/%zz"})
+  for (const char* bad :
+       {"http://a b/", "http://host:99999/", "http://host:x/", "ht tp://a", "http://a/%zz"})
     EXPECT_EQ(Url::parse(bad), std::nullopt) << bad;
 }
 

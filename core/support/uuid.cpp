@@ -1,8 +1,7 @@
 #include "core/support/uuid.h"
 
-#include <uuid/uuid.h>
-
 #include <nlohmann/json.hpp>
+#include <uuid/uuid.h>
 
 namespace kelvane {
 

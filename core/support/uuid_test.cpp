@@ -14,8 +14,9 @@ TEST(Uuid, CanonicalUpperCaseTextRoundTrips) {
   const Uuid r = Uuid::random();
   EXPECT_NE(r, Uuid::random());
   EXPECT_EQ(r.text()[14], '4');  // version 4
-  for (const char* bad : {"", "E621E1F8C36C495A93FC0C247A3E6E5F", "E621E1F8-C36C-495A-93FC-0C247A3E6E5G",
-                          "{E621E1F8-C36C-495A-93FC-0C247A3E6E5F}"})
+  for (const char* bad :
+       {"", "E621E1F8C36C495A93FC0C247A3E6E5F", "E621E1F8-C36C-495A-93FC-0C247A3E6E5G",
+        "{E621E1F8-C36C-495A-93FC-0C247A3E6E5F}"})
     EXPECT_EQ(Uuid::parse(bad), std::nullopt) << bad;
   EXPECT_THROW(nlohmann::json(5).get<Uuid>(), nlohmann::json::exception);
 }
