@@ -1,0 +1,77 @@
+#include "core/support/text.h"
+
+#include <cstdint>
+
+#include <unicode/locid.h>
+#include <unicode/uchar.h>
+#include <unicode/unistr.h>
+#include <unicode/utf8.h>
+
+namespace kelvane::Text {
+namespace {
+
+// The code point at `at` and the offset after it; a negative code point for
+// an invalid sequence (ICU skips exactly the bytes that cannot belong to one).
+UChar32 next(std::string_view text, int32_t& at) {
+  UChar32 c = 0;
+  U8_NEXT(reinterpret_cast<const uint8_t*>(text.data()), at, static_cast<int32_t>(text.size()), c);
+  return c;
+}
+
+bool isBlank(UChar32 c) { return c >= 0 && u_isUWhiteSpace(c); }
+
+}  // namespace
+
+std::string_view trimmed(std::string_view text) {
+  if (text.size() > INT32_MAX) return text;
+  int32_t begin = 0;
+  while (begin < static_cast<int32_t>(text.size())) {
+    int32_t after = begin;
+    if (!isBlank(next(text, after))) break;
+    begin = after;
+  }
+  int32_t end = begin;  // Just past the last character that is not blank.
+  for (int32_t at = begin; at < static_cast<int32_t>(text.size());) {
+    if (!isBlank(next(text, at))) end = at;
+  }
+  return text.substr(static_cast<size_t>(begin), static_cast<size_t>(end - begin));
+}
+
+std::string lowercased(std::string_view text) {
+  std::string out;
+  icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())))
+      .toLower(icu::Locale::getRoot())
+      .toUTF8String(out);
+  return out;
+}
+
+std::string asciiLowercased(std::string_view text) {
+  std::string out(text);
+  for (char& c : out)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return out;
+}
+
+bool isValidUtf8(std::string_view bytes) {
+  if (bytes.size() > INT32_MAX) return false;
+  for (int32_t at = 0; at < static_cast<int32_t>(bytes.size());)
+    if (next(bytes, at) < 0) return false;
+  return true;
+}
+
+std::string validUtf8(std::string_view bytes) {
+  if (isValidUtf8(bytes)) return std::string(bytes);
+  std::string out;
+  out.reserve(bytes.size() + 16);
+  for (int32_t at = 0; at < static_cast<int32_t>(bytes.size());) {
+    const int32_t start = at;
+    if (next(bytes, at) < 0) {
+      out += "\xEF\xBF\xBD";
+    } else {
+      out.append(bytes.substr(static_cast<size_t>(start), static_cast<size_t>(at - start)));
+    }
+  }
+  return out;
+}
+
+}  // namespace kelvane::Text

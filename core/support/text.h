@@ -1,0 +1,21 @@
+#pragma once
+// Text: the few Unicode-aware string operations the rules need (trimming,
+// lower-casing, UTF-8 checks), on UTF-8 std::string values.
+#include <string>
+#include <string_view>
+
+namespace kelvane::Text {
+
+// Drops white space and line breaks (every Unicode White_Space character) at
+// both ends. Invalid UTF-8 is never trimmed.
+std::string_view trimmed(std::string_view text);
+// Full Unicode lower-casing, independent of the user's language. Invalid UTF-8
+// sequences come out as U+FFFD.
+std::string lowercased(std::string_view text);
+// ASCII-only lower-casing, for protocol tokens (schemes, hosts, header names).
+std::string asciiLowercased(std::string_view text);
+bool isValidUtf8(std::string_view bytes);
+// The bytes as UTF-8 text, each invalid sequence replaced by U+FFFD.
+std::string validUtf8(std::string_view bytes);
+
+}  // namespace kelvane::Text
