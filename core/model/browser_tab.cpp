@@ -1,0 +1,83 @@
+#include "core/model/browser_tab.h"
+
+#include <algorithm>
+#include <array>
+#include <string_view>
+
+#include <nlohmann/json.hpp>
+
+#include "core/model/json_fields.h"
+#include "core/support/hashing.h"
+#include "core/support/json_coding.h"
+#include "core/support/url.h"
+
+namespace kelvane {
+namespace {
+
+// New-tab and blank pages: closing one loses nothing.
+constexpr std::array<std::string_view, 5> kBlankPages{
+    "about:blank", "about:newtab", "chrome://newtab/", "chrome://new-tab-page/", "favorites://"};
+
+std::string lowercased(std::string_view text) {
+  std::string out(text);
+  std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : static_cast<char>(c);
+  });
+  return out;
+}
+
+}  // namespace
+
+std::string BrowserTab::key() const {
+  return browser + ":" + (tabID ? *tabID : std::to_string(windowID)) + ":" + url;
+}
+
+bool BrowserTab::restorable() const {
+  const std::string lower = lowercased(url);
+  if (std::find(kBlankPages.begin(), kBlankPages.end(), lower) != kBlankPages.end()) return true;
+  const auto parsed = Url::parse(url);
+  if (!parsed) return false;
+  const std::string scheme = lowercased(parsed->scheme);
+  return scheme == "http" || scheme == "https" || scheme == "file";
+}
+
+void to_json(nlohmann::json& j, const BrowserProfile& profile) {
+  j = {{"directory", profile.directory}, {"name", profile.name}};
+}
+
+void from_json(const nlohmann::json& j, BrowserProfile& profile) {
+  profile.directory = Fields::required<std::string>(j, "directory");
+  profile.name = Fields::required<std::string>(j, "name");
+}
+
+void to_json(nlohmann::json& j, const BrowserTab& tab) {
+  j = {{"browser", tab.browser}, {"windowID", tab.windowID}, {"index", tab.index}, {"url", tab.url},
+       {"title", tab.title},     {"active", tab.active},     {"front", tab.front}};
+  putOptional(j, "tabID", tab.tabID);
+  putOptional(j, "profile", tab.profile);
+}
+
+void from_json(const nlohmann::json& j, BrowserTab& tab) {
+  tab.browser = Fields::required<std::string>(j, "browser");
+  tab.windowID = Fields::required<int64_t>(j, "windowID");
+  tab.tabID = Fields::optional<std::string>(j, "tabID");
+  tab.index = Fields::required<int64_t>(j, "index");
+  tab.url = Fields::required<std::string>(j, "url");
+  tab.title = Fields::required<std::string>(j, "title");
+  tab.active = Fields::required<bool>(j, "active");
+  // Older producers did not write `front`; a null reads the same way.
+  tab.front = Fields::optional<bool>(j, "front").value_or(false);
+  tab.profile = Fields::optional<BrowserProfile>(j, "profile");
+}
+
+}  // namespace kelvane
+
+size_t std::hash<kelvane::BrowserProfile>::operator()(
+    const kelvane::BrowserProfile& profile) const noexcept {
+  return kelvane::hashValues(profile.directory, profile.name);
+}
+
+size_t std::hash<kelvane::BrowserTab>::operator()(const kelvane::BrowserTab& tab) const noexcept {
+  return kelvane::hashValues(tab.browser, tab.windowID, tab.tabID, tab.index, tab.url, tab.title,
+                             tab.active, tab.front, tab.profile);
+}
