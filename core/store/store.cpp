@@ -81,6 +81,21 @@ std::filesystem::path Store::defaultDir() {
   return dataDir(environment);
 }
 
+StoreResult Store::append(const RunRecord& record) const {
+  return appendLines(std::vector<RunRecord>{record}, kRunsFile);
+}
+
+StoreResult Store::prune(Date before) const {
+  return rewriteLines<RunRecord>(kRunsFile,
+                                 [before](const RunRecord& r) { return r.at >= before; });
+}
+
+std::vector<RunRecord> Store::runs(Date since) const {
+  auto records = lines<RunRecord>(kRunsFile);
+  std::erase_if(records, [since](const RunRecord& r) { return r.at < since; });
+  return records;
+}
+
 std::optional<std::string> Store::read(std::string_view name) const {
   const FileDescriptor fd(::open(path(name).c_str(), O_RDONLY | O_CLOEXEC));
   if (fd.get() < 0) return std::nullopt;

@@ -12,10 +12,14 @@
 
 #include <nlohmann/json.hpp>
 
+#include "core/store/records.h"
 #include "core/support/json_coding.h"
 #include "core/support/result.h"
 
 namespace kelvane {
+
+inline constexpr std::string_view kRunsFile = "runs.jsonl";
+inline constexpr std::string_view kClosedTabsFile = "closed-tabs.jsonl";
 
 struct StoreError {
   std::string message;  // What failed and where, for logs.
@@ -98,6 +102,14 @@ class Store {
     }
     return writeAtomically(name, buffer);
   }
+
+  // Appends one run to runs.jsonl.
+  StoreResult append(const RunRecord& record) const;
+  // Rewrites runs.jsonl keeping the runs at or after `before` (lines that do
+  // not decode are dropped). A missing file stays missing.
+  StoreResult prune(Date before) const;
+  // The runs of runs.jsonl at or after `since`, oldest first.
+  std::vector<RunRecord> runs(Date since) const;
 
   // The file's bytes; nullopt when missing or unreadable.
   [[nodiscard]] std::optional<std::string> read(std::string_view name) const;
