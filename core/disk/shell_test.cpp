@@ -55,11 +55,24 @@ TEST(Shell, ReportsStatusAndBothStreamsApart) {
             (ShellResult{3, "to out", "to err", false}));
   EXPECT_EQ(sh("echo a; echo b >&2; echo c"), (ShellResult{0, "a\nc\n", "b\n", false}));
   EXPECT_EQ(sh("kill -9 $$"), (ShellResult{9, "", "", false}));  // the ending signal
-  // Standard input is /dev/null: cat ends at once instead of waiting for input.
-  EXPECT_EQ(Shell::run({"/bin/cat"}, std::nullopt, 5), (ShellResult{0, "", "", false}));
+  // What a child writes shortly after the tool has ended is still read.
+  EXPECT_EQ(sh("(sleep 0.2; echo late) & echo early"),
+            (ShellResult{0, "early\nlate\n", "", false}));
   // Arguments reach the tool unchanged, spaces and quotes included.
   EXPECT_EQ(Shell::run({"/bin/echo", "a b", "'c'", ""}, std::nullopt, 5),
             (ShellResult{0, "a b 'c' \n", "", false}));
+}
+
+// A tool that reads its input sees its end at once, whatever the caller's input is.
+TEST(Shell, StandardInputIsTheNullDevice) {
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  const int saved = ::dup(STDIN_FILENO);
+  ::dup2(fds[0], STDIN_FILENO);
+  const auto result = sh("readlink /proc/self/fd/0; cat", 5);
+  ::dup2(saved, STDIN_FILENO);
+  for (const int fd : {saved, fds[0], fds[1]}) ::close(fd);
+  EXPECT_EQ(result, (ShellResult{0, "/dev/null\n", "", false}));
 }
 
 TEST(Shell, GivenEnvironmentIsTheWholeEnvironment) {
@@ -117,28 +130,43 @@ TEST(Shell, StreamHeldOpenByAGrandchildIsCutOffAfterExit) {
   EXPECT_EQ(::kill(sleeper, SIGKILL), 0);  // still running: a clean exit is not a time-out
 }
 
-// The tool ignores SIGTERM and leaves children behind, one in a session of its own that only
-// the descendant search reaches, one below a child shell.
-TEST(Shell, TimeOutEndsTheWholeTree) {
+// Runs `script` with a 1 s time-out and expects the time-out result, the first line
+// "started", and every PID on the later lines ended.
+void expectTreeEnds(const std::string& script, int pids) {
   const auto start = std::chrono::steady_clock::now();
-  const auto result =
-      sh("trap '' TERM; echo started; sleep 30 & echo $!; setsid sleep 30 & echo $!; "
-         "sh -c 'sleep 30 & echo $!; wait' & echo $!; wait",
-         1);
+  const auto result = sh(script, 1);
   const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
   ASSERT_TRUE(result);
   EXPECT_TRUE(result->timedOut);
   EXPECT_EQ(result->status, -1);
-  EXPECT_LT(took.count(), 1 + 8);
   EXPECT_GE(took.count(), 1);
+  EXPECT_LT(took.count(), 1 + 8);
   std::istringstream lines(result->out);
   std::string first;
   lines >> first;
   EXPECT_EQ(first, "started");
   int count = 0;
-  for (int32_t pid = 0; lines >> pid; ++count) EXPECT_TRUE(ends(pid)) << pid;
-  EXPECT_EQ(count, 4);
+  for (int32_t pid = 0; lines >> pid; ++count) {
+    EXPECT_TRUE(ends(pid)) << pid;
+    ::kill(pid, SIGKILL);  // after a failure, leave nothing running
+  }
+  EXPECT_EQ(count, pids);
   EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);  // the tool itself was reaped
+}
+
+// Everything ignores SIGTERM. One child has a session of its own that only the descendant
+// search reaches; one lies below a child shell; one was orphaned and stays in the group.
+TEST(Shell, TimeOutEndsATreeThatIgnoresSigterm) {
+  expectTreeEnds(
+      "trap '' TERM; echo started; sleep 30 & echo $!; setsid sleep 30 & echo $!; "
+      "sh -c 'sleep 30 & echo $!; wait' & echo $!; (sleep 30 & echo $!); wait",
+      5);
+}
+
+// The tool ends on SIGTERM at once, but its children ignore it and keep the output open:
+// the SIGKILL to the process group after the first drain wait ends them.
+TEST(Shell, TimeOutEndsChildrenThatOutliveTheTool) {
+  expectTreeEnds("echo started; (trap '' TERM; sleep 30 & echo $!; wait) & echo $!; wait", 2);
 }
 
 TEST(Shell, CallsOnSeveralThreadsKeepTheirOwnOutput) {
