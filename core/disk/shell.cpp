@@ -228,7 +228,11 @@ class Child {
   }
 
  private:
+  // Reads output until the tool exits (`forExit`) or both streams end; false when `until`
+  // came first or polling failed.
   bool pump(Clock::time_point until, bool forExit);
+  // Waits at most `wait` for output or the exit, and takes what came.
+  bool pollOnce(Clock::duration wait, bool forExit);
   void readFrom(size_t stream);
   bool exitedWithoutPidfd() const;
 
@@ -241,34 +245,37 @@ class Child {
 };
 
 bool Child::pump(Clock::time_point until, bool forExit) {
-  constexpr size_t kExitSlot = 2;
   while (forExit ? !exited_ : pipes_[0].valid() || pipes_[1].valid()) {
     const auto now = Clock::now();
-    if (now >= until) return false;
-    std::array<pollfd, 3> fds{};
-    std::array<size_t, 3> slots{};
-    nfds_t count = 0;
-    const auto watch = [&](const Fd& fd, size_t slot) {
-      if (!fd.valid()) return;
-      fds[count] = pollfd{fd.get(), POLLIN, 0};
-      slots[count++] = slot;
-    };
-    watch(pipes_[0], 0);
-    watch(pipes_[1], 1);
-    if (forExit) watch(pidfd_, kExitSlot);
-    auto wait = until - now;
-    if (forExit && !pidfd_.valid()) wait = std::min<Clock::duration>(wait, kFallbackTick);
-    const timespec timeout = toTimespec(wait);
-    if (::ppoll(fds.data(), count, &timeout, nullptr) < 0 && errno != EINTR) return false;
-    for (nfds_t k = 0; k < count; ++k) {
-      if (fds[k].revents == 0) continue;
-      if (slots[k] == kExitSlot)
-        exited_ = true;
-      else
-        readFrom(slots[k]);
-    }
-    if (forExit && !pidfd_.valid()) exited_ = exitedWithoutPidfd();
+    if (now >= until || !pollOnce(until - now, forExit)) return false;
   }
+  return true;
+}
+
+bool Child::pollOnce(Clock::duration wait, bool forExit) {
+  constexpr size_t kExitSlot = 2;
+  std::array<pollfd, 3> fds{};
+  std::array<size_t, 3> slots{};
+  nfds_t count = 0;
+  const auto watch = [&](const Fd& fd, size_t slot) {
+    if (!fd.valid()) return;
+    fds[count] = pollfd{fd.get(), POLLIN, 0};
+    slots[count++] = slot;
+  };
+  watch(pipes_[0], 0);
+  watch(pipes_[1], 1);
+  if (forExit) watch(pidfd_, kExitSlot);
+  if (forExit && !pidfd_.valid()) wait = std::min<Clock::duration>(wait, kFallbackTick);
+  const timespec timeout = toTimespec(wait);
+  if (::ppoll(fds.data(), count, &timeout, nullptr) < 0 && errno != EINTR) return false;
+  for (nfds_t k = 0; k < count; ++k) {
+    if (fds[k].revents == 0) continue;
+    if (slots[k] == kExitSlot)
+      exited_ = true;
+    else
+      readFrom(slots[k]);
+  }
+  if (forExit && !pidfd_.valid()) exited_ = exitedWithoutPidfd();
   return true;
 }
 
