@@ -26,8 +26,4 @@ class ShellSink final {
   std::string bytes_;
 };
 
-// Returns `bytes` as valid UTF-8: each maximal invalid subpart (a stray byte, a cut or
-// overlong sequence, a surrogate) becomes one U+FFFD; valid text is unchanged.
-std::string decodeUtf8Lossy(std::string_view bytes);
-
 }  // namespace kelvane
