@@ -1,0 +1,89 @@
+#include "cli/status_command.h"
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <sys/wait.h>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "core/support/testing/temp_dir.h"
+
+namespace kelvane::cli {
+namespace {
+
+std::string contents(const std::filesystem::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// Runs the built tool and returns its standard output.
+std::string runTool(const std::string& args, int& status) {
+  std::string out;
+  FILE* pipe = ::popen((std::string(KELVANE_CLI_PATH) + " " + args).c_str(), "r");
+  if (!pipe) return out;
+  char buffer[4096];
+  while (const size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) out.append(buffer, n);
+  status = ::pclose(pipe);
+  return out;
+}
+
+TEST(StatusRepairedKeys, NamesEachDamagedSettingOnce) {
+  const auto j = nlohmann::json::parse(R"({
+    "scheduleMinutes": 0, "browsers": ["com.apple.Safari", 3], "speedTestAuto": true,
+    "limits": {"windowIdle": "soon", "tabIdle": 7200}, "unknown": 1,
+    "learningUntil": "2027-01-01T00:00:00Z"})");
+  const auto config = Config::fromJSON(j, Date(0));
+  ASSERT_TRUE(config);
+  EXPECT_EQ(repairedKeys(j, *config),
+            (std::vector<std::string>{"browsers", "limits.windowIdle", "scheduleMinutes"}));
+  const auto clean = nlohmann::json::parse(R"({"scheduleMinutes": 30.0})");
+  EXPECT_EQ(repairedKeys(clean, *Config::fromJSON(clean, Date(0))),
+            std::vector<std::string>{"learningUntil (missing)"});
+}
+
+TEST(StatusCommand, ShowsRepairsAndGoodRunsWithoutWriting) {
+  TempDir tmp;
+  const std::string config = R"({"scheduleMinutes": "often", "diskOff": ["logs", 7]})";
+  const auto now = Date::now();
+  const std::string goodRun =
+      R"({"actions":[{"action":{"kind":"quitApp","memory":0,"pid":4,"reason":"unused for 5h 00m",)"
+      R"("rule":"appUnused","target":"Numbers"},"result":"done"}],)"
+      R"("at":")" +
+      (now - 3600).iso8601() + R"(","id":"E621E1F8-C36C-495A-93FC-0C247A3E6E5F","mode":"live"})";
+  const std::string runs = goodRun + "\nnot a run\n{\"id\":";
+  std::ofstream(tmp.path() / "config.json") << config;
+  std::ofstream(tmp.path() / "runs.jsonl") << runs;
+
+  int status = -1;
+  const std::string out = runTool("status --data '" + tmp.path().string() + "'", status);
+  EXPECT_EQ(status, 0);
+  EXPECT_NE(out.find("config.json: repaired diskOff, scheduleMinutes, learningUntil (missing)"),
+            std::string::npos)
+      << out;
+  EXPECT_NE(out.find("  scheduleMinutes: 15\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("  diskOff: [\"logs\"]\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("Runs in the last day: 1\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("appUnused  Numbers  unused for 5h 00m  -> done"), std::string::npos) << out;
+  EXPECT_NE(out.find("Closed tabs in the last 30 days: 0"), std::string::npos) << out;
+
+  EXPECT_EQ(contents(tmp.path() / "config.json"), config);
+  EXPECT_EQ(contents(tmp.path() / "runs.jsonl"), runs);
+  size_t entries = 0;
+  for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(tmp.path())) ++entries;
+  EXPECT_EQ(entries, 2u);  // nothing new written
+}
+
+TEST(StatusCommand, EmptyFolderShowsFirstStartDefaults) {
+  TempDir tmp;
+  std::ostringstream out;
+  printStatus(Store(tmp.path() / "missing"), Date(0), out);
+  EXPECT_NE(out.str().find("config.json: none"), std::string::npos);
+  EXPECT_NE(out.str().find("  learningUntil: \"2001-01-02T00:00:00Z\"\n"), std::string::npos)
+      << out.str();
+  EXPECT_FALSE(std::filesystem::exists(tmp.path() / "missing"));
+}
+
+}  // namespace
+}  // namespace kelvane::cli
