@@ -1,0 +1,23 @@
+#pragma once
+// DiskPlanner: turns the last disk scan into at most one cleanup action per
+// rule, under the user's current settings (rules switched off, kept paths,
+// project roots), which may have changed since the scan. Pure.
+#include <optional>
+#include <vector>
+
+#include "core/config/config.h"
+#include "core/disk/disk_records.h"
+#include "core/planning/action.h"
+
+namespace kelvane::DiskPlanner {
+
+// One action per rule that is on and has something to do, in rule order;
+// weekly rules only when `weeklyDue`. No scan gives no actions.
+std::vector<Action> plan(const std::optional<DiskScan>& scan, const Config& config, bool weeklyDue);
+
+// The cleanup action for one rule: the scan's items minus kept paths (and, for
+// build folders, minus those outside today's project roots), with its reason
+// text ("3 items · npm · 1.2 GB"). nullopt when nothing is left to do.
+std::optional<Action> action(DiskRule rule, const DiskScan& scan, const Config& config);
+
+}  // namespace kelvane::DiskPlanner

@@ -1,0 +1,101 @@
+#include "core/disk/disk_planner.h"
+
+#include <gtest/gtest.h>
+
+namespace kelvane {
+namespace {
+
+DiskItem item(std::string path, int64_t bytes) {
+  return DiskItem{std::move(path), "/h", bytes, std::nullopt, std::nullopt};
+}
+
+DiskScan scanWith(std::map<DiskRule, DiskRuleScan> rules) {
+  return DiskScan{.at = Date(0), .home = "/h", .rules = std::move(rules)};
+}
+
+Config config() {
+  Config c = Config::fresh(Date(0));
+  c.projectRoots = {" ~/Projects\n"};
+  return c;
+}
+
+TEST(DiskPlanner, DropsKeptItemsAndTheirBytes) {
+  Config c = config();
+  c.allowlist.paths = {"~/Library/Caches/Kept"};
+  const auto scan =
+      scanWith({{DiskRule::caches,
+                 {{item("/h/Library/Caches/a", 1000), item("/h/Library/caches/KEPT/b", 2000)},
+                  {},
+                  3000,
+                  std::nullopt}}});
+  const auto a = DiskPlanner::action(DiskRule::caches, scan, c);
+  ASSERT_TRUE(a);
+  EXPECT_EQ(a->rule, Rule::disk);
+  EXPECT_EQ(a->kind, ActionKind::cleanDisk);
+  EXPECT_EQ(a->target, "App caches");
+  EXPECT_EQ(a->reason, "1 item · 1 KB");
+  EXPECT_EQ(a->disk,
+            (DiskJob{DiskRule::caches, {item("/h/Library/Caches/a", 1000)}, {}, 1000, 1, false}));
+  EXPECT_EQ(a->id(), "disk:0:0:caches");
+}
+
+TEST(DiskPlanner, CommandsWithoutItemsAndNothingAtAll) {
+  const auto scan = scanWith({
+      {DiskRule::docker, {{}, {{"/usr/local/bin/docker", "image", "prune", "-f"}}, 0, {}}},
+      {DiskRule::logs, {{}, {}, 0, "needs Full Disk Access"}},
+      {DiskRule::packageCaches,
+       {{item("/h/.npm/_cacache", 5'000'000), item("/h/.cache/pip", 1)},
+        {{"/opt/homebrew/bin/brew", "cleanup"}, {}, {"/h/.bun/bin/bun", "pm", "cache", "rm"}},
+        1'200'000'000,
+        {}}},
+  });
+  const Config c = config();
+  EXPECT_EQ(DiskPlanner::action(DiskRule::docker, scan, c)->reason, "docker");
+  EXPECT_EQ(DiskPlanner::action(DiskRule::logs, scan, c), std::nullopt);
+  EXPECT_EQ(DiskPlanner::action(DiskRule::trash, scan, c), std::nullopt);  // no entry
+  EXPECT_EQ(DiskPlanner::action(DiskRule::packageCaches, scan, c)->reason,
+            "2 items · brew, bun · 1.2 GB");
+  EXPECT_EQ(DiskPlanner::action(DiskRule::docker, scanWith({}), c), std::nullopt);
+}
+
+TEST(DiskPlanner, BuildsOnlyUnderTodaysProjectRoots) {
+  const auto scan =
+      scanWith({{DiskRule::builds,
+                 {{item("/h/Projects/app/node_modules", 10), item("/h/Old/app/node_modules", 20),
+                   item("/h/ProjectsOld/x/dist", 40)},
+                  {},
+                  70,
+                  {}}}});
+  const auto a = DiskPlanner::action(DiskRule::builds, scan, config());
+  ASSERT_TRUE(a);
+  EXPECT_EQ(a->disk->items, (std::vector<DiskItem>{item("/h/Projects/app/node_modules", 10)}));
+  EXPECT_EQ(a->disk->bytes, 10);
+  // Downloads go to the Trash; bytes never fall below zero.
+  const auto downloads =
+      scanWith({{DiskRule::downloads, {{item("/h/Downloads/a", 50)}, {}, 10, {}}}});
+  const auto d = DiskPlanner::action(DiskRule::downloads, downloads, config());
+  EXPECT_TRUE(d->disk->trash);
+  EXPECT_EQ(d->reason, "1 item · 10 bytes");
+}
+
+TEST(DiskPlanner, PlanHonoursRulesSwitchedOffAndTheWeeklySlot) {
+  std::map<DiskRule, DiskRuleScan> rules;
+  for (const DiskRule rule : DiskRules::allCases) rules[rule] = {{item("/h/x", 1)}, {}, 1, {}};
+  const auto scan = scanWith(rules);
+  Config c = config();
+  c.projectRoots = {"/"};          // keeps the build item
+  c.diskOff = {"caches", "Logs"};  // exact text only: "Logs" switches nothing off
+  auto targets = [](const std::vector<Action>& actions) {
+    std::vector<std::string> out;
+    for (const auto& a : actions) out.push_back(std::string(DiskRules::rawValue(*a.disk->rule)));
+    return out;
+  };
+  EXPECT_EQ(targets(DiskPlanner::plan(scan, c, false)),
+            (std::vector<std::string>{"logs", "derivedData", "packageCaches", "docker", "downloads",
+                                      "trash"}));
+  EXPECT_EQ(DiskPlanner::plan(scan, c, true).size(), 9u);
+  EXPECT_TRUE(DiskPlanner::plan(std::nullopt, c, true).empty());
+}
+
+}  // namespace
+}  // namespace kelvane
