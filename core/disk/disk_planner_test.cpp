@@ -83,7 +83,7 @@ TEST(DiskPlanner, PlanHonoursRulesSwitchedOffAndTheWeeklySlot) {
   for (const DiskRule rule : DiskRules::allCases) rules[rule] = {{item("/h/x", 1)}, {}, 1, {}};
   const auto scan = scanWith(rules);
   Config c = config();
-  c.projectRoots = {"/"};          // keeps the build item
+  c.projectRoots = {"~"};          // keeps the build item
   c.diskOff = {"caches", "Logs"};  // exact text only: "Logs" switches nothing off
   auto targets = [](const std::vector<Action>& actions) {
     std::vector<std::string> out;
