@@ -1,36 +1,15 @@
 #include "core/disk/disk_records.h"
 
-#include <cmath>
-#include <limits>
-
 #include <nlohmann/json.hpp>
 
 #include "core/support/hashing.h"
 #include "core/support/json_coding.h"
+#include "core/support/json_fields.h"
 
 namespace kelvane {
 namespace {
 
 using nlohmann::json;
-
-// Reads a required whole number. nlohmann would quietly truncate 1.5 or take a
-// Bool for an integer; a stored size must be exactly what was written.
-int64_t requiredInt64(const json& j, const char* key) {
-  const json& value = j.at(key);
-  if (value.is_number_integer()) {
-    if (value.is_number_unsigned() &&
-        value.get<uint64_t>() > static_cast<uint64_t>(std::numeric_limits<int64_t>::max()))
-      throw json::out_of_range::create(406, std::string(key) + " is out of range", &value);
-    return value.get<int64_t>();
-  }
-  if (value.is_number_float()) {
-    const double d = value.get<double>();
-    // 2^63 itself is out of range, so the upper bound is exclusive.
-    if (std::trunc(d) == d && d >= -9223372036854775808.0 && d < 9223372036854775808.0)
-      return static_cast<int64_t>(d);
-  }
-  throw json::type_error::create(302, std::string(key) + " must be a whole number", &value);
-}
 
 // Reads the scan's rules from their flat (rule text, scan object) array.
 std::map<DiskRule, DiskRuleScan> rulesFromPairs(const json& pairs) {
@@ -56,7 +35,7 @@ void to_json(json& j, const DiskItem& item) {
 void from_json(const json& j, DiskItem& item) {
   j.at("path").get_to(item.path);
   j.at("root").get_to(item.root);
-  item.bytes = requiredInt64(j, "bytes");
+  item.bytes = Fields::required<int64_t>(j, "bytes");
   item.gitRepo = getOptional<std::string>(j, "gitRepo");
   item.project = getOptional<std::string>(j, "project");
 }
@@ -69,7 +48,7 @@ void to_json(json& j, const DiskRuleScan& scan) {
 void from_json(const json& j, DiskRuleScan& scan) {
   j.at("items").get_to(scan.items);
   j.at("commands").get_to(scan.commands);
-  scan.bytes = requiredInt64(j, "bytes");
+  scan.bytes = Fields::required<int64_t>(j, "bytes");
   scan.note = getOptional<std::string>(j, "note");
 }
 
@@ -80,7 +59,7 @@ void to_json(json& j, const Suggestion& suggestion) {
 
 void from_json(const json& j, Suggestion& suggestion) {
   j.at("path").get_to(suggestion.path);
-  suggestion.bytes = requiredInt64(j, "bytes");
+  suggestion.bytes = Fields::required<int64_t>(j, "bytes");
   suggestion.lastUsed = getOptional<Date>(j, "lastUsed");
 }
 
@@ -120,8 +99,8 @@ void from_json(const json& j, DiskJob& job) {
   job.rule = getOptional<DiskRule>(j, "rule");
   j.at("items").get_to(job.items);
   j.at("commands").get_to(job.commands);
-  job.bytes = requiredInt64(j, "bytes");
-  job.count = requiredInt64(j, "count");
+  job.bytes = Fields::required<int64_t>(j, "bytes");
+  job.count = Fields::required<int64_t>(j, "count");
   j.at("trash").get_to(job.trash);
 }
 

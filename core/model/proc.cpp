@@ -2,7 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "core/model/json_fields.h"
+#include "core/support/json_fields.h"
 #include "core/support/hashing.h"
 #include "core/support/json_coding.h"
 

@@ -4,7 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "core/model/json_fields.h"
+#include "core/support/json_fields.h"
 #include "core/support/hashing.h"
 
 namespace kelvane {

@@ -1,5 +1,5 @@
 #pragma once
-// Strict field coding for the observation records: integers must be whole and
+// Strict field coding for stored records: integers must be whole and
 // fit their width, numbers are never booleans, and maps keyed by unsigned IDs
 // are objects keyed by the decimal text of the ID. Every failure throws a
 // nlohmann::json::exception so that the enclosing record fails as a whole.

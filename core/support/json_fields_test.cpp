@@ -1,4 +1,4 @@
-#include "core/model/json_fields.h"
+#include "core/support/json_fields.h"
 
 #include <gtest/gtest.h>
 
