@@ -23,7 +23,9 @@ json realToJson(double d) {
 // The value of a one-key tagged object, nullopt when `j` is not one.
 std::optional<std::optional<PlistValue>> taggedValue(const json& j) {
   if (j.size() != 1) return std::nullopt;
-  const auto& [key, v] = *j.items().begin();
+  const auto only = j.begin();
+  const std::string& key = only.key();
+  const json& v = only.value();
   if (key == "$data" && v.is_string()) {
     auto bytes = Base64::decode(v.get_ref<const std::string&>());
     return bytes ? std::optional<PlistValue>(PlistValue(std::move(*bytes))) : std::nullopt;

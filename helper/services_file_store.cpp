@@ -172,8 +172,9 @@ PrefsWrite ServicesFileStore::write(const SettingsSet& settings) {
   const FileLock lock(lockPath_);
   if (!lock.locked()) return PrefsWrite::notCommitted;
   // Read under the lock, so a writer that came in between is not overwritten.
+  // A document read() cannot open is not written either, so nothing it holds is lost.
   auto doc = openDocument(path_);
-  if (!doc) return PrefsWrite::notCommitted;
+  if (!doc || !servicesIn(*doc)) return PrefsWrite::notCommitted;
   forEachService(*doc, [&](json& service, const std::string& id) {
     const auto it = settings.find(id);
     if (it != settings.end()) service["proxies"] = plistToJson(PlistValue(it->second));
