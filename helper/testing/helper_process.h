@@ -1,9 +1,10 @@
 #pragma once
-// The proxy helper daemon as a child process, and a line client for its
-// socket, for the integration tests. Every wait is bounded so that a broken
-// daemon fails a test instead of hanging it.
+// Child processes (the daemon, the command-line tool) and a line client for
+// the daemon's socket, for the integration tests. Every wait ends after ten
+// seconds, so a broken daemon fails a test instead of hanging it.
 #include <functional>
 #include <optional>
+#include <signal.h>
 #include <string>
 #include <string_view>
 #include <sys/types.h>
@@ -11,58 +12,43 @@
 
 namespace kelvane::testing {
 
-// The longest any wait in these helpers lasts.
-inline constexpr int kPatienceMs = 10'000;
-
-// Returns true as soon as `condition` holds, checking every 10 ms; false when
-// it still does not after kPatienceMs.
+// Returns true as soon as `condition` holds, checking every 10 ms.
 bool eventually(const std::function<bool()>& condition);
 
-// One connection to the daemon's socket.
+// One connection to the daemon's socket, closed with the object.
 class HelperClient {
  public:
   explicit HelperClient(const std::string& socketPath);
   ~HelperClient();
   HelperClient(const HelperClient&) = delete;
   HelperClient& operator=(const HelperClient&) = delete;
-
-  bool connected() const { return fd_ >= 0; }
-  // Sends one request line and returns the reply line; nullopt when the
-  // connection closed or nothing came in time.
-  std::optional<std::string> request(std::string_view line);
-  // Sends raw bytes; false once the daemon has hung up.
-  bool send(std::string_view bytes);
+  // Sends bytes, stopping quietly when the daemon hangs up.
+  void send(std::string_view bytes);
   // Returns the next line without its newline; nullopt on close or time-out.
   std::optional<std::string> readLine();
-  // Returns true when the daemon closes the connection (end of file or reset)
-  // before any further reply comes.
-  bool closedByDaemon();
-  void close();
+  // Sends one request line and returns the reply line.
+  std::optional<std::string> request(std::string_view line);
 
  private:
-  int fd_ = -1;
-  std::string pending_;
+  int fd_;
 };
 
-// The daemon, started with `args`, its stdout and stderr appended to `logPath`.
-class HelperProcess {
+// A program started with `args`, its stdout and stderr appended to
+// `outputPath`; killed when the object goes while it still runs.
+class ChildProcess {
  public:
-  HelperProcess(const std::string& program, std::vector<std::string> args,
-                const std::string& logPath);
-  ~HelperProcess();  // kills the daemon when it is still running
-  HelperProcess(const HelperProcess&) = delete;
-  HelperProcess& operator=(const HelperProcess&) = delete;
-
-  bool running() const { return pid_ > 0; }
-  // Waits until the socket accepts a connection; false when the daemon exited
-  // or the socket stayed closed.
+  ChildProcess(std::string program, std::vector<std::string> args, const std::string& outputPath);
+  ~ChildProcess() { stop(SIGKILL); }
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+  // Waits until `socketPath` accepts a connection; false when the child ended first.
   bool waitForSocket(const std::string& socketPath);
-  // Sends `signal` and waits for the daemon to end. Returns its exit status, or
-  // 128 + the signal's number when a signal ended it, or -1 when it did not end.
-  int stop(int signal);
+  // Sends `signal` (none for 0) and waits for the end. Returns the exit status,
+  // 128 + the signal that ended it, or -1 when it did not end.
+  int stop(int signal = 0);
 
  private:
-  pid_t pid_ = -1;
+  pid_t pid_ = -1;  // an unreaped child of ours while positive
 };
 
 }  // namespace kelvane::testing

@@ -1,20 +1,17 @@
 #pragma once
-// A fresh folder under the system's temporary folder, removed with everything
-// in it when the object goes away.
+// A fresh folder under the system's temporary folder, removed with all it
+// holds when the object goes; and whole-file text helpers.
 #include <filesystem>
 #include <fstream>
 #include <stdlib.h>
 #include <string>
-#include <string_view>
-#include <system_error>
 
 namespace kelvane::testing {
 
 class TempFolder {
  public:
-  TempFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "kelvane-XXXXXX").string();
-    if (::mkdtemp(pattern.data())) path_ = pattern;
+  TempFolder() : path_((std::filesystem::temp_directory_path() / "kelvane-XXXXXX").string()) {
+    if (!::mkdtemp(path_.data())) path_.clear();
   }
   ~TempFolder() {
     std::error_code ignored;
@@ -22,17 +19,14 @@ class TempFolder {
   }
   TempFolder(const TempFolder&) = delete;
   TempFolder& operator=(const TempFolder&) = delete;
-
-  // Returns the path of `name` inside the folder.
-  std::string operator/(std::string_view name) const { return path_ + "/" + std::string(name); }
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
   const std::string& path() const { return path_; }
 
  private:
   std::string path_;
 };
 
-// Writes `text` to `path`, replacing it.
-inline void writeText(const std::string& path, std::string_view text) {
+inline void writeText(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
 }
 
