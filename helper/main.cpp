@@ -30,14 +30,25 @@ struct Options {
 };
 
 void addOptions(CLI::App& app, Options& o) {
+  const CLI::Validator absolute(
+      [](const std::string& path) {
+        return path.starts_with('/') ? std::string() : "must be an absolute path";
+      },
+      "PATH");
   app.add_option("--config", o.config, "Configuration file (root-owned JSON)")
+      ->check(absolute)
       ->capture_default_str();
-  app.add_option("--prefs", o.prefs, "Network services document")->capture_default_str();
+  app.add_option("--prefs", o.prefs, "Network services document")
+      ->check(absolute)
+      ->capture_default_str();
   app.add_option("--prefs-lock", o.prefsLock, "Lock file every writer of the document takes")
+      ->check(absolute)
       ->default_str("<prefs>.lock");
   app.add_option("--saved-file", o.savedFile, "Where the user's own settings are kept")
+      ->check(absolute)
       ->capture_default_str();
   app.add_option("--socket", o.server.socketPath, "Unix socket to listen on")
+      ->check(absolute)
       ->capture_default_str();
   app.add_option("--tick-ms", o.tickMs, "Watchdog period in milliseconds")
       ->check(CLI::Range(int64_t{10}, int64_t{3'600'000}))

@@ -25,6 +25,15 @@ bool makeFolders(const std::filesystem::path& folder) {
   return true;
 }
 
+// The folder is made root's alone, so it must be one of its own: never the
+// root folder, a relative one, or a shared one like /tmp (sticky), which a
+// mistaken path would otherwise lock everyone else out of.
+bool mayTighten(const std::filesystem::path& folder) {
+  struct stat info {};
+  return folder.is_absolute() && folder != folder.root_path() &&
+         ::stat(folder.c_str(), &info) == 0 && !(info.st_mode & S_ISVTX);
+}
+
 }  // namespace
 
 std::optional<std::vector<uint8_t>> RootFileStore::load() {
@@ -34,9 +43,9 @@ std::optional<std::vector<uint8_t>> RootFileStore::load() {
 }
 
 bool RootFileStore::store(const std::vector<uint8_t>& bytes) {
-  auto folder = std::filesystem::path(path).parent_path();
-  if (folder.empty()) folder = ".";
-  if (!makeFolders(folder) || ::chmod(folder.c_str(), 0700) != 0) return false;
+  const auto folder = std::filesystem::path(path).parent_path();
+  if (!makeFolders(folder) || !mayTighten(folder) || ::chmod(folder.c_str(), 0700) != 0)
+    return false;
   const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
   return writeFileAtomically(path, text, FileOwnership{}) && ::chmod(path.c_str(), 0600) == 0;
 }

@@ -15,7 +15,8 @@ class RootFileStore final : public SaveFileStore {
   // Returns the file's bytes; nullopt when it is missing or unreadable.
   std::optional<std::vector<uint8_t>> load() override;
   // Creates the folder (mode 0700, also tightening one that exists) and
-  // replaces the file atomically with mode 0600. False when any step fails.
+  // replaces the file atomically with mode 0600. False when any step fails, and
+  // for a relative path or one directly in "/" or a sticky shared folder.
   bool store(const std::vector<uint8_t>& bytes) override;
   // Deletes the file; errors are ignored.
   void remove() override;

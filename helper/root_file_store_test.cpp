@@ -33,6 +33,8 @@ TEST(RootFileStore, TightensWhatExistsAndFailsOnWhatIsInTheWay) {
   testing::writeText(tmp / "plain", "a file where a folder should be");
   EXPECT_FALSE(RootFileStore(tmp / "plain/saved.plist").store({1}));
   EXPECT_FALSE(RootFileStore(tmp / "open").store({1}));
+  for (const char* shared : {"relative.plist", "/kelvane-saved.plist", "/tmp/kelvane-saved.plist"})
+    EXPECT_FALSE(RootFileStore(shared).store({1})) << shared;
   EXPECT_EQ(RootFileStore(tmp / "open").load(), std::nullopt);
 }
 

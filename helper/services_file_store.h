@@ -29,8 +29,8 @@ class ServicesFileStore final : public ProxyPrefsStore {
   // Takes the lock (waiting for it), re-reads the document, replaces the proxies
   // of the services it shares with `settings`, replaces the file atomically
   // (keeping its mode and owner) and runs the apply command. notCommitted when
-  // the lock or the replacement fails or read() could not open the document; committedNotApplied when the
-  // apply command fails, cannot start or runs past its time limit.
+  // the lock or the replacement fails or read() could not open the document; committedNotApplied
+  // when the apply command fails, cannot start or runs past its time limit.
   PrefsWrite write(const SettingsSet& settings) override;
 
  private:

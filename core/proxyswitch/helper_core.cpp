@@ -5,6 +5,21 @@
 #include "core/proxyswitch/proxy_settings.h"
 
 namespace kelvane {
+namespace {
+
+// An earlier saved copy wins, so a second enable (say, to another port) never
+// replaces the user's own settings with our first switch's; services that
+// appeared since are added as they are now. A damaged copy is replaced by the
+// current settings with our proxy turned off.
+SettingsSet settingsToSave(const std::optional<std::vector<uint8_t>>& existing,
+                           const SettingsSet& current) {
+  if (!existing) return current;
+  if (const auto decoded = ProxySettings::decode(*existing))
+    return ProxySettings::merging(*decoded, current);
+  return ProxySettings::disablingLoopbackEverywhere(current);
+}
+
+}  // namespace
 
 HelperCore::HelperCore(ProxyPrefsStore& prefs, SaveFileStore& file, PortProbe portAlive)
     : prefs_(prefs), file_(file), portAlive_(std::move(portAlive)) {}
@@ -14,15 +29,7 @@ std::optional<std::string> HelperCore::enable(std::string_view host, int64_t por
   const auto current = prefs_.read();
   if (!current || current->empty()) return "Can't open the network settings";
 
-  // An earlier saved copy wins, so a second enable (say, to another port) never
-  // replaces the user's own settings with our first switch's.
-  SettingsSet saved = *current;
-  if (const auto existing = file_.load()) {
-    if (const auto decoded = ProxySettings::decode(*existing))
-      saved = ProxySettings::merging(*decoded, *current);
-    else
-      saved = ProxySettings::disablingLoopbackEverywhere(*current);
-  }
+  const SettingsSet saved = settingsToSave(file_.load(), *current);
   const auto data = ProxySettings::encode(saved);
   if (!data || !file_.store(*data)) return "Can't save the current proxy settings";
 
