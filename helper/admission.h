@@ -1,0 +1,89 @@
+#pragma once
+// Who may talk to the proxy helper. A client must be an administrator, the
+// helper must have a Team ID to match clients against, and the client must run
+// with the hardened-runtime stand-in and be one of the allowed executables.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <sys/types.h>
+#include <vector>
+
+#include "helper/helper_config.h"
+
+namespace kelvane {
+
+// The process at the other end of a connection, as the kernel reports it.
+struct PeerIdentity {
+  int32_t pid = 0;
+  uint32_t uid = 0;
+  bool operator==(const PeerIdentity&) const = default;
+};
+
+// What a client must be: built from the helper's own Team ID.
+struct ClientRequirement {
+  std::string teamID;
+  std::vector<std::string> clientPaths;  // the executables that belong to the team
+  bool operator==(const ClientRequirement&) const = default;
+};
+
+// The checks, each on its own so that tests can fake any of them.
+class AdmissionChecks {
+ public:
+  virtual ~AdmissionChecks() = default;
+  // Returns true for root and members of the administrators group; false when
+  // the user or the group cannot be found.
+  virtual bool isAdmin(uint32_t uid) = 0;
+  // Returns the requirement clients must meet; nullopt when the helper has no Team ID.
+  virtual std::optional<ClientRequirement> clientRequirement() = 0;
+  // Returns true when the process runs hardened (no new privileges); false when
+  // it cannot be inspected.
+  virtual bool hasHardenedRuntime(int32_t pid) = 0;
+  // Returns true when the process's executable is one of the requirement's,
+  // owned by root and writable by nobody else; false when it cannot be inspected.
+  virtual bool meetsRequirement(int32_t pid, const ClientRequirement& requirement) = 0;
+};
+
+namespace Admission {
+
+inline constexpr std::string_view kNotAdmin =
+    "KelvaneProxyHelper: refusing a connection from a non-admin user";
+inline constexpr std::string_view kNoTeamID =
+    "KelvaneProxyHelper: refusing connections, the helper has no Team ID to match";
+inline constexpr std::string_view kNoHardenedRuntime =
+    "KelvaneProxyHelper: refusing a client without the hardened runtime";
+inline constexpr std::string_view kNotRequiredClient =
+    "KelvaneProxyHelper: refusing a client that does not meet the code requirement";
+
+// Runs the checks in order and returns the log line of the first that refuses;
+// nullopt admits the peer. A peer whose identity is unknown is no administrator.
+std::optional<std::string_view> refusal(const std::optional<PeerIdentity>& peer,
+                                        AdmissionChecks& checks);
+
+// Returns the identity of the process connected on a Unix socket; nullopt when
+// the kernel does not say.
+std::optional<PeerIdentity> peerOf(int socketFd);
+
+}  // namespace Admission
+
+// The checks on Linux, over the process table under `procRoot`: the hardened
+// runtime is the NoNewPrivs flag of the client's status; the code requirement
+// is the client's executable being the very file at one of the client paths.
+class ProcAdmissionChecks final : public AdmissionChecks {
+ public:
+  // `trustedOwner` is who must own client executables: root for the daemon.
+  explicit ProcAdmissionChecks(HelperConfig config, std::string procRoot = "/proc",
+                               uid_t trustedOwner = 0);
+
+  bool isAdmin(uint32_t uid) override;
+  std::optional<ClientRequirement> clientRequirement() override;
+  bool hasHardenedRuntime(int32_t pid) override;
+  bool meetsRequirement(int32_t pid, const ClientRequirement& requirement) override;
+
+ private:
+  HelperConfig config_;
+  std::string procRoot_;
+  uid_t trustedOwner_;
+};
+
+}  // namespace kelvane

@@ -1,0 +1,234 @@
+// The daemon itself, run as a child process on temporary files. Its admission
+// checks are the real ones: the test's configuration names this test program
+// and the command-line tool as the clients, and the test runs as root with no
+// new privileges, so its connections pass them as an installed client's would.
+#include <arpa/inet.h>
+#include <filesystem>
+#include <memory>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "core/proxyswitch/proxy_settings.h"
+#include "helper/admission.h"
+#include "helper/plist_json.h"
+#include "helper/testing/helper_process.h"
+#include "helper/testing/temp_folder.h"
+
+namespace kelvane {
+namespace {
+
+using nlohmann::json;
+using testing::ChildProcess;
+using testing::eventually;
+using testing::HelperClient;
+using testing::readText;
+
+const json kOriginal = json::parse(R"({"version": 3, "services": [
+  {"id": "wifi-1", "name": "Wi-Fi", "enabled": true,
+   "proxies": {"HTTPEnable": 1, "HTTPProxy": "proxy.corp", "HTTPPort": 3128, "HTTPSEnable": 0,
+               "SOCKSEnable": 1, "SOCKSProxy": "socks.corp", "ExceptionsList": ["*.corp"],
+               "FTPPassive": true, "Weight": 0.5, "Blob": {"$data": "AQID"}}},
+  {"id": "eth-2", "name": "Ethernet", "enabled": false, "proxies": {}},
+  {"id": "bt-3", "name": "Bluetooth PAN", "enabled": true}]})");
+
+std::string enable(int port) {
+  return R"({"call":"enable","host":"127.0.0.1","port":)" + std::to_string(port) + "}";
+}
+constexpr const char* kStatus = R"({"call":"status"})";
+constexpr const char* kOn = R"({"applied":true,"tampered":false})";
+constexpr const char* kOff = R"({"applied":false,"tampered":false})";
+
+// The document with both services that have proxies pointed at our port.
+json switchedTo(int port) {
+  json doc = kOriginal;
+  for (int i : {0, 1})
+    doc["services"][i]["proxies"].update(
+        {{"HTTPEnable", 1},
+         {"HTTPProxy", "127.0.0.1"},
+         {"HTTPPort", port},
+         {"HTTPSEnable", 1},
+         {"HTTPSProxy", "127.0.0.1"},
+         {"HTTPSPort", port},
+         {"ExceptionsList", {"localhost", "127.0.0.1", "*.local", "169.254/16"}}});
+  return doc;
+}
+
+mode_t modeOf(const std::string& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
+}
+
+class HelperDaemon : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (::geteuid() != 0) GTEST_SKIP() << "the daemon trusts only a root-owned configuration";
+    // The stand-in for the hardened runtime, which the daemon checks on its clients.
+    ASSERT_EQ(::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0), 0);
+    writeDoc(kOriginal);
+    const auto self = std::filesystem::read_symlink("/proc/self/exe").string();
+    writeConfig({{"teamID", "TESTTEAM01"}, {"clientPaths", {self, KELVANE_CLI_PATH}}});
+  }
+  void writeDoc(const json& doc) {  // whole, through a rename, as every writer must
+    testing::writeText(prefs + ".new", doc.dump(2));
+    std::filesystem::rename(prefs + ".new", prefs);
+  }
+  json doc() const { return json::parse(readText(prefs), nullptr, false); }
+  void writeConfig(const json& config) { testing::writeText(configPath, config.dump()); }
+
+  std::unique_ptr<ChildProcess> start(int tickMs = 60'000) {
+    auto daemon = std::make_unique<ChildProcess>(
+        KELVANE_PROXY_HELPER_PATH,
+        std::vector<std::string>{"--config", configPath, "--prefs", prefs, "--saved-file", saved,
+                                 "--socket", socket, "--tick-ms", std::to_string(tickMs),
+                                 "--log-stderr"},
+        tmp / "daemon.log");
+    EXPECT_TRUE(daemon->waitForSocket(socket)) << readText(tmp / "daemon.log");
+    return daemon;
+  }
+  std::string status() { return HelperClient(socket).request(kStatus).value_or("no reply"); }
+  bool savedExists() const { return std::filesystem::exists(saved); }
+
+  testing::TempFolder tmp;
+  std::string prefs = tmp / "network-services.json";
+  std::string configPath = tmp / "proxyhelper.json";
+  std::string saved = tmp / "Application Support/Kelvane/proxy-saved.plist";
+  std::string socket = tmp / "run/proxyhelper.sock";
+};
+
+TEST_F(HelperDaemon, SwitchesEveryServiceAndOnlyTheLatestClientRestores) {
+  auto daemon = start();
+  auto first = std::make_unique<HelperClient>(socket);
+  ASSERT_EQ(first->request(enable(9091)), "{}");
+  EXPECT_EQ(first->request(kStatus), kOn);
+  EXPECT_EQ(doc(), switchedTo(9091));
+  EXPECT_EQ(modeOf(saved), 0600u);
+  EXPECT_EQ(modeOf(std::filesystem::path(saved).parent_path()), 0700u);
+  const auto text = readText(saved);
+  const auto savedSet = ProxySettings::decode(std::vector<uint8_t>(text.begin(), text.end()));
+  ASSERT_TRUE(savedSet && savedSet->size() == 2);
+  EXPECT_EQ(plistToJson(PlistValue(savedSet->at("wifi-1"))), kOriginal["services"][0]["proxies"]);
+
+  auto second = std::make_unique<HelperClient>(socket);
+  ASSERT_EQ(second->request(enable(9095)), "{}");
+  first.reset();
+  EXPECT_EQ(status(), kOn);  // a later connection is answered after the first one's close
+  EXPECT_EQ(doc(), switchedTo(9095));
+  second.reset();
+  EXPECT_TRUE(eventually([&] { return status() == kOff; }));
+  EXPECT_EQ(doc(), kOriginal);
+  EXPECT_FALSE(savedExists());
+  EXPECT_EQ(daemon->stop(SIGTERM), 0);
+  EXPECT_FALSE(std::filesystem::exists(socket));
+}
+
+TEST_F(HelperDaemon, AStopThatCouldNotRestoreIsMendedBeforeServingAgain) {
+  auto daemon = start();
+  HelperClient client(socket);
+  ASSERT_EQ(client.request(enable(9100)), "{}");
+  EXPECT_EQ(daemon->stop(SIGKILL), 128 + SIGKILL);
+  EXPECT_EQ(doc(), switchedTo(9100));
+  daemon = start();  // returns once the socket accepts
+  EXPECT_EQ(doc(), kOriginal);
+  EXPECT_FALSE(savedExists());
+
+  HelperClient again(socket);
+  ASSERT_EQ(again.request(enable(9101)), "{}");
+  std::filesystem::rename(prefs, prefs + ".away");  // the preferences cannot be opened
+  EXPECT_EQ(daemon->stop(SIGTERM), 1);
+  EXPECT_TRUE(savedExists());
+  std::filesystem::rename(prefs + ".away", prefs);
+  daemon = start();
+  EXPECT_EQ(doc(), kOriginal);
+  EXPECT_EQ(daemon->stop(SIGTERM), 0);
+}
+
+TEST_F(HelperDaemon, DeadProxyIsGivenUpWhileTamperingIsOnlyReported) {
+  // A listener standing in for the local proxy, on a free port of our range.
+  const int proxy = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  int port = 9091;
+  for (; port <= 9111; ++port) {
+    address.sin_port = htons(uint16_t(port));
+    if (::bind(proxy, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) break;
+  }
+  ASSERT_TRUE(port <= 9111 && ::listen(proxy, 8) == 0);
+
+  auto daemon = start(/*tickMs=*/100);
+  HelperClient client(socket);
+  ASSERT_EQ(client.request(enable(port)), "{}");
+  auto changed = doc();
+  changed["services"][0]["proxies"]["HTTPSProxy"] = "10.9.9.9";
+  writeDoc(changed);
+  // Tampering shows on a third tick; the live proxy keeps the switch on meanwhile.
+  EXPECT_TRUE(
+      eventually([&] { return client.request(kStatus) == R"({"applied":true,"tampered":true})"; }));
+  EXPECT_EQ(doc(), changed);
+  ::close(proxy);
+  EXPECT_TRUE(eventually([&] { return client.request(kStatus) == kOff; }));
+  EXPECT_EQ(doc(), kOriginal);
+}
+
+TEST_F(HelperDaemon, BadInputIsAnsweredAndSwitchesNothing) {
+  auto daemon = start();
+  HelperClient idle(socket);  // connects and never says a word
+  HelperClient client(socket);
+  EXPECT_EQ(client.request("this is not json"), R"({"error":"Not a JSON request"})");
+  EXPECT_EQ(client.request(R"({"call":"reboot"})"), R"({"error":"Unknown call"})");
+  EXPECT_EQ(client.request(R"({"call":"enable","host":"127.0.0.1","port":"9091"})"),
+            R"({"error":"Bad request: port must be an integer"})");
+  EXPECT_EQ(client.request(enable(8080)), R"({"error":"Invalid proxy address"})");
+  HelperClient flooding(socket);
+  flooding.send(std::string(1 << 20, 'x') + "\n");  // the daemon hangs up part way
+  EXPECT_EQ(flooding.readLine(), R"({"error":"Request too long"})");
+  EXPECT_EQ(flooding.readLine(), std::nullopt);
+  EXPECT_EQ(client.request(kStatus), kOff);
+  EXPECT_EQ(doc(), kOriginal);
+  EXPECT_FALSE(savedExists());
+  ASSERT_EQ(client.request(enable(9091)), "{}");  // still serving
+  EXPECT_EQ(client.request(R"({"call":"disable"})"), "{}");
+  EXPECT_EQ(doc(), kOriginal);
+}
+
+TEST_F(HelperDaemon, WithoutATeamIDEveryClientIsRefusedAndLogged) {
+  writeConfig({{"clientPaths", {std::filesystem::read_symlink("/proc/self/exe")}}});
+  auto daemon = start();
+  HelperClient client(socket);
+  EXPECT_EQ(client.request(enable(9091)), std::nullopt);  // closed without a reply
+  EXPECT_EQ(daemon->stop(SIGTERM), 0);
+  const std::string refused = std::string(Admission::kNoTeamID) + "\n";  // the start-up probe's too
+  EXPECT_EQ(readText(tmp / "daemon.log"), "KelvaneProxyHelper: configuration " + configPath +
+                                              ": has no teamID, so no client is admitted\n" +
+                                              refused + refused);
+  EXPECT_EQ(doc(), kOriginal);
+}
+
+TEST_F(HelperDaemon, CommandLineToolHoldsTheSwitchUntilInterrupted) {
+  auto daemon = start();
+  const auto kelvane = [&](std::vector<std::string> args, const std::string& output) {
+    return std::make_unique<ChildProcess>(KELVANE_CLI_PATH, std::move(args), tmp / output);
+  };
+  EXPECT_EQ(kelvane({"proxy", "status", "--socket", socket}, "status.out")->stop(), 0);
+  EXPECT_EQ(readText(tmp / "status.out"), "applied: no\ntampered: no\n");
+  auto holding = kelvane({"proxy", "--socket", socket, "enable", "--port", "9093"}, "enable.out");
+  ASSERT_TRUE(eventually([&] { return status() == kOn; }));
+  EXPECT_EQ(doc(), switchedTo(9093));
+  EXPECT_EQ(holding->stop(SIGINT), 0);
+  EXPECT_EQ(readText(tmp / "enable.out"),
+            "Proxy switched to 127.0.0.1:9093. Press Ctrl-C to put the settings back.\n"
+            "Proxy settings put back.\n");
+  EXPECT_EQ(doc(), kOriginal);
+  EXPECT_EQ(kelvane({"proxy", "enable", "--port", "80", "--socket", socket}, "bad.out")->stop(), 1);
+  EXPECT_EQ(readText(tmp / "bad.out"), "kelvane: Invalid proxy address\n");
+}
+
+}  // namespace
+}  // namespace kelvane

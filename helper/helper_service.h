@@ -1,0 +1,56 @@
+#pragma once
+// HelperService: the daemon's answer to its clients. It admits or refuses each
+// connection, hands requests to the HelperCore, and restores the user's
+// settings when the client that switched goes away or the daemon terminates.
+// It knows nothing of sockets; the server loop (helper_server.h) drives it.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "core/proxyswitch/helper_core.h"
+#include "core/proxyswitch/helper_protocol.h"
+#include "helper/admission.h"
+#include "helper/helper_log.h"
+
+namespace kelvane {
+
+// Identifies one client connection for the life of the daemon.
+using ConnectionID = uint64_t;
+
+// Main thread only. The core, the checks and the log must outlive the service.
+class HelperService final : public ProxyHelperXPC {
+ public:
+  HelperService(HelperCore& core, AdmissionChecks& checks, HelperLog& log);
+  HelperService(const HelperService&) = delete;
+  HelperService& operator=(const HelperService&) = delete;
+
+  // Restores settings a crashed or killed run left switched.
+  void restoreLeftover() { core_.restoreLeftover(); }
+  // Runs the admission checks; a refusal writes its line to the log and returns false.
+  bool shouldAcceptNewConnection(const std::optional<PeerIdentity>& peer);
+  // Answers one request line from `connection` with one reply line (no newline);
+  // a line that is not a request gets an error reply.
+  std::string answer(ConnectionID connection, std::string_view line);
+  // The connection has gone away: restores when it made the latest enable.
+  void invalidated(ConnectionID connection);
+  // One watchdog step.
+  void tick() { core_.tick(); }
+  // Restores for shutdown; returns the exit status, 0 when nothing is left
+  // switched and 1 when the restore failed (the saved file stays for the next start).
+  int terminate();
+
+  void enable(std::string host, int64_t port,
+              std::function<void(std::optional<std::string>)> reply) override;
+  void disable(std::function<void()> reply) override;
+  void status(std::function<void(bool applied, bool tampered)> reply) override;
+
+ private:
+  HelperCore& core_;
+  AdmissionChecks& checks_;
+  HelperLog& log_;
+  std::optional<ConnectionID> current_;  // the connection whose request is being answered
+  std::optional<ConnectionID> client_;   // the connection of the latest enable
+};
+
+}  // namespace kelvane
