@@ -18,6 +18,7 @@
 
 namespace kelvane {
 
+// Holds every user setting; `Config::fresh` gives a first start's.
 struct Config {
   // The browsers the system can sweep.
   static constexpr std::array<std::string_view, 3> allBrowsers{

@@ -8,7 +8,7 @@
 
 namespace kelvane {
 
-// A platform rectangle: origin and size as the windowing system reports them.
+// Carries a platform rectangle: origin and size as the windowing system reports them.
 struct Rect {
   double x = 0;
   double y = 0;
@@ -17,6 +17,7 @@ struct Rect {
   bool operator==(const Rect&) const = default;
 };
 
+// Places a rectangle on screen, in points.
 struct ScreenFrame {
   double x = 0;
   double y = 0;
@@ -27,6 +28,7 @@ struct ScreenFrame {
   // Copies the origin and size of `rect` as they are (negative sizes included).
   static ScreenFrame from(const Rect& rect) { return {rect.x, rect.y, rect.width, rect.height}; }
 
+  // Return the edges: x, x + width, y, y + height.
   double minX() const { return x; }
   double maxX() const { return x + width; }
   double minY() const { return y; }
@@ -43,6 +45,7 @@ void from_json(const nlohmann::json& j, ScreenFrame& frame);
 
 }  // namespace kelvane
 
+// Hashes field by field, consistently with ==.
 template <>
 struct std::hash<kelvane::ScreenFrame> {
   size_t operator()(const kelvane::ScreenFrame& frame) const noexcept;
