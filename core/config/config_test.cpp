@@ -11,7 +11,7 @@ namespace {
 const Date kNow = *Date::fromISO8601("2026-03-01T12:00:00Z");
 
 Config read(const char* text) {
-  const auto config = Config::fromJSON(std::string_view(text), kNow);
+  const auto config = Config::fromJSON(text, kNow);
   EXPECT_TRUE(config) << text;
   return config.value_or(Config());
 }
@@ -27,7 +27,8 @@ TEST(ConfigRead, EmptyObjectIsFreshButFlagsTheMissingLearningEnd) {
 
 TEST(ConfigRead, OnlyATopLevelObjectIsAConfiguration) {
   for (const char* text : {"[]", "null", "3", "\"{}\"", "not json", "{\"a\":", ""})
-    EXPECT_EQ(Config::fromJSON(std::string_view(text), kNow), std::nullopt) << text;
+    EXPECT_EQ(Config::fromJSON(std::string(text), kNow), std::nullopt) << text;
+  EXPECT_EQ(Config::fromJSON(static_cast<const char*>(nullptr), kNow), std::nullopt);
 }
 
 TEST(ConfigRead, ClampsCountsAndReplacesDamagedOnes) {

@@ -34,7 +34,7 @@ struct ScreenFrame {
   double minY() const { return y; }
   double maxY() const { return y + height; }
   // Rounds the edges (not the sizes) to whole points, halves away from zero:
-  // x 0.5 width 1.0 gives x 1 width 1. Infinities and NaN stay as they are.
+  // x 0.5 width 1.0 gives x 1 width 1.
   ScreenFrame rounded() const;
 };
 
