@@ -15,6 +15,7 @@
 
 namespace kelvane {
 
+// Lists what is never swept; entries compare exactly unless said otherwise.
 struct Allowlist {
   std::vector<std::string> apps;       // Bundle identifiers or application names.
   std::vector<std::string> processes;  // Process names or executable paths.

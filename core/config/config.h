@@ -18,6 +18,7 @@
 
 namespace kelvane {
 
+// Holds every user setting; `Config::fresh` gives a first start's.
 struct Config {
   // The browsers the system can sweep.
   static constexpr std::array<std::string_view, 3> allBrowsers{
@@ -58,6 +59,14 @@ struct Config {
   [[nodiscard]] static std::optional<Config> fromJSON(const nlohmann::json& j, Date now);
   // As above from text; nullopt also when `text` is not JSON.
   [[nodiscard]] static std::optional<Config> fromJSON(std::string_view text, Date now);
+  // Read text as above; without these, a C string or std::string argument would be
+  // ambiguous (a JSON string value can be made from it too).
+  [[nodiscard]] static std::optional<Config> fromJSON(const std::string& text, Date now) {
+    return fromJSON(std::string_view(text), now);
+  }
+  [[nodiscard]] static std::optional<Config> fromJSON(const char* text, Date now) {
+    return fromJSON(std::string_view(text ? text : ""), now);
+  }
 };
 
 // Writes the thirteen settings, nested records with their own keys; never decodeIssues.

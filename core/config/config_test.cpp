@@ -11,7 +11,7 @@ namespace {
 const Date kNow = *Date::fromISO8601("2026-03-01T12:00:00Z");
 
 Config read(const char* text) {
-  const auto config = Config::fromJSON(std::string_view(text), kNow);
+  const auto config = Config::fromJSON(text, kNow);
   EXPECT_TRUE(config) << text;
   return config.value_or(Config());
 }
@@ -23,15 +23,12 @@ TEST(ConfigRead, EmptyObjectIsFreshButFlagsTheMissingLearningEnd) {
   EXPECT_EQ(config, Config::fresh(kNow));
   EXPECT_EQ(config.learningUntil, kNow + 86400);
   EXPECT_TRUE(config.decodeIssues);
-  EXPECT_EQ(config.browsers, (Strings{"com.google.Chrome", "com.google.Chrome.canary"}));
-  EXPECT_EQ(config.projectRoots, Strings{"~/Projects"});
-  EXPECT_EQ(config.sslNeverHosts.size(), 6u);
 }
 
 TEST(ConfigRead, OnlyATopLevelObjectIsAConfiguration) {
   for (const char* text : {"[]", "null", "3", "\"{}\"", "not json", "{\"a\":", ""})
-    EXPECT_EQ(Config::fromJSON(std::string_view(text), kNow), std::nullopt) << text;
-  EXPECT_EQ(Config::fromJSON(nlohmann::json::array(), kNow), std::nullopt);
+    EXPECT_EQ(Config::fromJSON(std::string(text), kNow), std::nullopt) << text;
+  EXPECT_EQ(Config::fromJSON(static_cast<const char*>(nullptr), kNow), std::nullopt);
 }
 
 TEST(ConfigRead, ClampsCountsAndReplacesDamagedOnes) {
@@ -39,12 +36,10 @@ TEST(ConfigRead, ClampsCountsAndReplacesDamagedOnes) {
       // text, scheduleMinutes, speedTestBudgetGB, issue
       {R"({"scheduleMinutes":0})", 1, 200, true},
       {R"({"scheduleMinutes":"x"})", 15, 200, true},
-      {R"({"scheduleMinutes":1441})", 1440, 200, true},
       {R"({"scheduleMinutes":30.0})", 30, 200, false},
       {R"({"scheduleMinutes":7.5})", 15, 200, true},
       {R"({"speedTestBudgetGB":0})", 15, 1, true},
       {R"({"speedTestBudgetGB":18446744073709551615})", 15, 10000, true},
-      {R"({"speedTestBudgetGB":-3})", 15, 1, true},
       {R"({"speedTestBudgetGB":10000})", 15, 10000, false},
   };
   for (const auto& [text, minutes, budget, issue] : cases) {
@@ -92,56 +87,31 @@ TEST(ConfigRead, NestedIssuesAreFoldedIntoTheConfiguration) {
   EXPECT_TRUE(config.speedTestAuto);
 }
 
-TEST(ConfigWrite, EmitsTheThirteenSettingsSorted) {
-  EXPECT_EQ(
-      encodeValue(Config::fresh(kNow)),
-      R"({"allowlist":{"apps":[],"paths":[],"processes":[],"sites":[]},)"
-      R"("browsers":["com.google.Chrome","com.google.Chrome.canary"],"diskOff":[],"ignoredFiles":[],)"
-      R"("learningUntil":"2026-03-02T12:00:00Z","limits":{"appNoWindows":3600.0,"appUnused":14400.0,)"
-      R"("backgroundIdle":3600.0,"cpuHogShare":0.8,"cpuHogWindow":600.0,"devServerIdle":1800.0,)"
-      R"("sessionIdle":3600.0,"tabIdle":14400.0,"windowIdle":7200.0},"projectRoots":["~/Projects"],)"
-      R"("scheduleMinutes":15,"speedTestAuto":true,"speedTestBudgetGB":200,"sslNeverHosts":[)"
-      R"("*.apple.com","*.icloud.com","*.icloud-content.com","*.mzstatic.com","*.cdn-apple.com",)"
-      R"("*.apple-cloudkit.com"],"sslProxyHosts":[],)"
-      R"("usageAlerts":{"appCPUCores":2.0,"appCPUWindow":600.0,"never":[],"on":true}})");
-}
+// Every setting away from its default, as the store writes it: compact, keys sorted.
+const char* const kStored =
+    R"({"allowlist":{"apps":["Notes"],"paths":["/tmp"],"processes":["node"],"sites":["example.c)"
+    R"(om"]},"browsers":["com.apple.Safari"],"diskOff":["xcodeDerivedData"],"ignoredFiles":["/U)"
+    R"(sers/me/big.iso"],"learningUntil":"2026-04-01T00:00:00Z","limits":{"appNoWindows":1800.0)"
+    R"(,"appUnused":28800.0,"backgroundIdle":7200.0,"cpuHogShare":1.5,"cpuHogWindow":300.0,"dev)"
+    R"(ServerIdle":600.0,"sessionIdle":900.0,"tabIdle":86400.0,"windowIdle":3600.0},"projectRoo)"
+    R"(ts":["~/Code","/src"],"scheduleMinutes":30,"speedTestAuto":false,"speedTestBudgetGB":50,)"
+    R"("sslNeverHosts":["bank.test"],"sslProxyHosts":["*.example.com"],"usageAlerts":{"appCPUCo)"
+    R"(res":4.0,"appCPUWindow":900.0,"never":["Xcode"],"on":false}})";
 
-TEST(ConfigWrite, RoundTripsEverySettingWithoutIssues) {
-  Config config = Config::fresh(kNow);
-  config.scheduleMinutes = 30;
-  config.limits.tabIdle = 86400;
-  config.limits.cpuHogShare = 1.5;
-  config.allowlist = {{"Notes"}, {"node"}, {"example.com"}, {"/tmp"}, false};
-  config.usageAlerts = {false, {"Xcode"}, 4, 900, false};
-  config.browsers = {"com.apple.Safari"};
-  config.diskOff = {"xcodeDerivedData"};
-  config.projectRoots = {"~/Code", "/src"};
-  config.ignoredFiles = {"/Users/me/big.iso"};
-  config.learningUntil = *Date::fromISO8601("2026-04-01T00:00:00Z");
-  config.speedTestAuto = false;
-  config.speedTestBudgetGB = 50;
-  config.sslProxyHosts = {"*.example.com"};
-  config.sslNeverHosts = {"bank.test"};
-  const auto text = encodeValue(config);
-  ASSERT_TRUE(text);
-  const auto back = Config::fromJSON(std::string_view(*text), kNow);
-  ASSERT_TRUE(back);
-  EXPECT_EQ(*back, config);
-  EXPECT_FALSE(back->decodeIssues);
-  EXPECT_EQ(nlohmann::json::parse(*text).size(), 13u);
-  EXPECT_EQ(encodeValue(*back), text);
-}
-
-TEST(ConfigEquality, IgnoresDecodeIssuesOnly) {
-  Config a = Config::fresh(kNow);
-  Config b = a;
-  b.decodeIssues = true;
-  EXPECT_EQ(a, b);
-  b.sslProxyHosts = {"x"};
-  EXPECT_NE(a, b);
-  b = a;
-  b.learningUntil = b.learningUntil + 1;
-  EXPECT_NE(a, b);
+TEST(ConfigWrite, RoundTripsEverySettingAsStored) {
+  const auto config = Config::fromJSON(std::string_view(kStored), kNow);
+  ASSERT_TRUE(config);
+  EXPECT_FALSE(config->decodeIssues);
+  EXPECT_EQ(encodeValue(*config), kStored);
+  EXPECT_EQ(config->limits.devServerIdle, 600);
+  EXPECT_EQ(config->usageAlerts.appCPUWindow, 900);
+  EXPECT_EQ(config->projectRoots, (Strings{"~/Code", "/src"}));
+  Config other = *config;
+  other.decodeIssues = true;  // never written, and no part of equality
+  EXPECT_EQ(encodeValue(other), kStored);
+  EXPECT_EQ(other, *config);
+  other.learningUntil = other.learningUntil + 1;
+  EXPECT_NE(other, *config);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // the allowlist stores each kind in its own list.
 namespace kelvane {
 
+// Tells which allowlist a keep entry goes to.
 enum class KeepKind {
   app,      // A running application, by bundle identifier or name.
   process,  // A process, by name or executable path.

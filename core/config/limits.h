@@ -22,6 +22,7 @@ enum class LimitField {
   cpuHogShare,
 };
 
+// Holds the idle limits of the sweep rules, in seconds, and the CPU-hog share.
 struct Limits {
   double windowIdle = 7200;      // A window unfocused this long is idle.
   double tabIdle = 14400;        // A tab not viewed this long is idle.

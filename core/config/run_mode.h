@@ -8,6 +8,7 @@
 
 namespace kelvane {
 
+// Tells what a run does; stored as its text.
 enum class RunMode {
   live,       // The run acts.
   learning,   // The run only records what it would have done.

@@ -9,6 +9,7 @@
 
 namespace kelvane {
 
+// Holds one list element read from JSON: its text, or nothing.
 struct StringOrNil {
   std::optional<std::string> value;  // Absent when the element was not a string.
   bool operator==(const StringOrNil&) const = default;

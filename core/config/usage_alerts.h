@@ -8,6 +8,7 @@
 
 namespace kelvane {
 
+// Holds the settings of CPU usage alerts.
 struct UsageAlerts {
   bool on = true;                  // Alerts enabled.
   std::vector<std::string> never;  // Applications never alerted about.

@@ -11,7 +11,7 @@
 
 namespace kelvane {
 
-// The browser profile a tab belongs to.
+// Names the browser profile a tab belongs to.
 struct BrowserProfile {
   std::string directory;  // Profile folder name.
   std::string name;       // Display name.
@@ -23,6 +23,7 @@ struct BrowserProfile {
 void to_json(nlohmann::json& j, const BrowserProfile& profile);
 void from_json(const nlohmann::json& j, BrowserProfile& profile);
 
+// Describes one tab of a browser, by the browser's own IDs.
 struct BrowserTab {
   std::string browser;               // Bundle identifier of the browser.
   int64_t windowID = 0;              // The browser's own window ID, not the system's.
@@ -52,11 +53,13 @@ void from_json(const nlohmann::json& j, BrowserTab& tab);
 
 }  // namespace kelvane
 
+// Hashes field by field, consistently with ==.
 template <>
 struct std::hash<kelvane::BrowserProfile> {
   size_t operator()(const kelvane::BrowserProfile& profile) const noexcept;
 };
 
+// Hashes field by field, consistently with ==.
 template <>
 struct std::hash<kelvane::BrowserTab> {
   size_t operator()(const kelvane::BrowserTab& tab) const noexcept;

@@ -11,6 +11,7 @@
 
 namespace kelvane {
 
+// Describes a browser's own window, as matched to a system window.
 struct BrowserWindow {
   std::string browser;   // Bundle identifier of the browser.
   int64_t windowID = 0;  // The browser's own window ID.
@@ -26,6 +27,7 @@ void from_json(const nlohmann::json& j, BrowserWindow& window);
 
 }  // namespace kelvane
 
+// Hashes field by field, consistently with ==.
 template <>
 struct std::hash<kelvane::BrowserWindow> {
   size_t operator()(const kelvane::BrowserWindow& window) const noexcept;

@@ -8,6 +8,7 @@
 
 namespace kelvane {
 
+// Holds the machine's figures at the moment of a snapshot.
 struct Health {
   int64_t pressure = 0;   // Memory-pressure level as the producer reports it.
   uint64_t memUsed = 0;   // Bytes.
@@ -25,6 +26,7 @@ void from_json(const nlohmann::json& j, Health& health);
 
 }  // namespace kelvane
 
+// Hashes field by field, consistently with ==.
 template <>
 struct std::hash<kelvane::Health> {
   size_t operator()(const kelvane::Health& health) const noexcept;

@@ -14,6 +14,7 @@
 
 namespace kelvane {
 
+// Describes one process as the producer saw it.
 struct Proc {
   int32_t pid = 0;
   int32_t ppid = 0;
@@ -41,6 +42,7 @@ void from_json(const nlohmann::json& j, Proc& proc);
 
 }  // namespace kelvane
 
+// Hashes field by field, consistently with ==.
 template <>
 struct std::hash<kelvane::Proc> {
   size_t operator()(const kelvane::Proc& proc) const noexcept;

@@ -12,6 +12,7 @@
 
 namespace kelvane {
 
+// Tells how an application shows itself; stored as its text.
 enum class AppPolicy {
   regular,     // A Dock application with a user interface.
   accessory,   // A user interface without a Dock presence.
@@ -28,6 +29,7 @@ std::string_view rawValue(AppPolicy policy);
 void to_json(nlohmann::json& j, AppPolicy policy);
 void from_json(const nlohmann::json& j, AppPolicy& policy);
 
+// Describes one running application.
 struct RunningApp {
   int32_t pid = 0;
   std::optional<std::string> bundleID;  // Absent for programs without a bundle.
@@ -44,6 +46,7 @@ void from_json(const nlohmann::json& j, RunningApp& app);
 
 }  // namespace kelvane
 
+// Hashes field by field, consistently with ==.
 template <>
 struct std::hash<kelvane::RunningApp> {
   size_t operator()(const kelvane::RunningApp& app) const noexcept;

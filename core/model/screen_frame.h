@@ -8,7 +8,7 @@
 
 namespace kelvane {
 
-// A platform rectangle: origin and size as the windowing system reports them.
+// Carries a platform rectangle: origin and size as the windowing system reports them.
 struct Rect {
   double x = 0;
   double y = 0;
@@ -17,6 +17,7 @@ struct Rect {
   bool operator==(const Rect&) const = default;
 };
 
+// Places a rectangle on screen, in points.
 struct ScreenFrame {
   double x = 0;
   double y = 0;
@@ -27,12 +28,13 @@ struct ScreenFrame {
   // Copies the origin and size of `rect` as they are (negative sizes included).
   static ScreenFrame from(const Rect& rect) { return {rect.x, rect.y, rect.width, rect.height}; }
 
+  // Return the edges: x, x + width, y, y + height.
   double minX() const { return x; }
   double maxX() const { return x + width; }
   double minY() const { return y; }
   double maxY() const { return y + height; }
   // Rounds the edges (not the sizes) to whole points, halves away from zero:
-  // x 0.5 width 1.0 gives x 1 width 1. Infinities and NaN stay as they are.
+  // x 0.5 width 1.0 gives x 1 width 1.
   ScreenFrame rounded() const;
 };
 
@@ -43,6 +45,7 @@ void from_json(const nlohmann::json& j, ScreenFrame& frame);
 
 }  // namespace kelvane
 
+// Hashes field by field, consistently with ==.
 template <>
 struct std::hash<kelvane::ScreenFrame> {
   size_t operator()(const kelvane::ScreenFrame& frame) const noexcept;

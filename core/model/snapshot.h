@@ -23,6 +23,7 @@
 
 namespace kelvane {
 
+// Holds one observation of the desktop; every figure is taken at `at`.
 struct Snapshot {
   Date at;          // When it was taken: the "now" of every decision made on it.
   uint32_t me = 0;  // The user the core runs for; other users' processes are never touched.
@@ -55,6 +56,7 @@ void from_json(const nlohmann::json& j, Snapshot& snapshot);
 
 }  // namespace kelvane
 
+// Hashes field by field, consistently with ==.
 template <>
 struct std::hash<kelvane::Snapshot> {
   size_t operator()(const kelvane::Snapshot& snapshot) const noexcept;

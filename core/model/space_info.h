@@ -12,6 +12,7 @@
 
 namespace kelvane {
 
+// Describes one Space of one display.
 struct SpaceInfo {
   int64_t id = 0;        // The system's managed Space ID.
   std::string display;   // Display identifier; "Main" when the system gives none.
@@ -29,6 +30,7 @@ void from_json(const nlohmann::json& j, SpaceInfo& space);
 
 }  // namespace kelvane
 
+// Hashes field by field, consistently with ==.
 template <>
 struct std::hash<kelvane::SpaceInfo> {
   size_t operator()(const kelvane::SpaceInfo& space) const noexcept;

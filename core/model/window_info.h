@@ -12,6 +12,7 @@
 
 namespace kelvane {
 
+// Describes one on-screen window.
 struct WindowInfo {
   uint32_t id = 0;      // The system's window ID.
   int32_t pid = 0;      // Owning process.
@@ -29,6 +30,7 @@ void from_json(const nlohmann::json& j, WindowInfo& window);
 
 }  // namespace kelvane
 
+// Hashes field by field, consistently with ==.
 template <>
 struct std::hash<kelvane::WindowInfo> {
   size_t operator()(const kelvane::WindowInfo& window) const noexcept;

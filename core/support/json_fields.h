@@ -56,14 +56,14 @@ Int integer(const nlohmann::json& v) {
   fail(v, "integer out of range");
 }
 
-// The decimal text of an unsigned ID: digits only, no sign, no blanks.
+// The decimal text of an unsigned ID: digits only (from_chars takes no sign or
+// blanks for unsigned types), nothing after them, within the key's range.
 template <class Key>
 Key decimalKey(const std::string& text, const nlohmann::json& context) {
   Key key{};
   const char* end = text.data() + text.size();
   const auto [ptr, ec] = std::from_chars(text.data(), end, key);
-  if (text.empty() || text[0] < '0' || text[0] > '9' || ec != std::errc() || ptr != end)
-    fail(context, "map key is not a decimal number: " + text);
+  if (ec != std::errc() || ptr != end) fail(context, "map key is not a decimal number: " + text);
   return key;
 }
 

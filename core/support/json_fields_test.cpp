@@ -6,60 +6,34 @@ namespace kelvane {
 namespace {
 
 template <class T>
-std::optional<T> read(const char* text) {
+std::optional<T> read(const nlohmann::json& j) {
   try {
-    return Fields::value<T>(nlohmann::json::parse(text));
+    return Fields::value<T>(j);
   } catch (const nlohmann::json::exception&) {
     return std::nullopt;
   }
 }
 
 TEST(JsonFields, IntegersMustBeWholeAndFitTheirWidth) {
-  EXPECT_EQ(read<int32_t>("-2147483648"), INT32_MIN);
-  EXPECT_EQ(read<int32_t>("7.0"), 7);  // a whole number written as a float
-  EXPECT_EQ(read<uint64_t>("18446744073709551615"), UINT64_MAX);
-  EXPECT_EQ(read<uint16_t>("65535"), 65535);
-  const char* int32Failures[] = {"2147483648", "-2147483649", "7.5",  "true",
-                                 "\"7\"",      "null",        "1e300"};
-  for (const char* text : int32Failures) EXPECT_EQ(read<int32_t>(text), std::nullopt) << text;
-  EXPECT_EQ(read<uint32_t>("-1"), std::nullopt);
-  EXPECT_EQ(read<uint16_t>("65536"), std::nullopt);
-  EXPECT_EQ(read<int64_t>("9223372036854775808"), std::nullopt);
-  EXPECT_EQ(read<int64_t>("9.3e18"), std::nullopt);
-  EXPECT_EQ(read<uint64_t>("-0.5"), std::nullopt);
-}
-
-TEST(JsonFields, NumbersTextAndBooleansDoNotMix) {
-  EXPECT_EQ(read<double>("3"), 3.0);
-  EXPECT_EQ(read<double>("true"), std::nullopt);
-  EXPECT_EQ(read<double>("\"3\""), std::nullopt);
-  EXPECT_EQ(read<bool>("1"), std::nullopt);
-  EXPECT_EQ(read<std::string>("1"), std::nullopt);
-  EXPECT_EQ(read<std::vector<uint16_t>>("[80, 70000]"), std::nullopt);
-  EXPECT_EQ(read<std::vector<uint16_t>>("{}"), std::nullopt);
+  EXPECT_EQ(read<int32_t>(7.0), 7);  // a whole number written as a float
+  EXPECT_EQ(read<int32_t>(INT32_MIN), INT32_MIN);
+  EXPECT_EQ(read<uint64_t>(UINT64_MAX), UINT64_MAX);
+  for (const auto& j : nlohmann::json::parse(R"([2147483648, -2147483649, 7.5, 1e300, true, "7"])"))
+    EXPECT_EQ(read<int32_t>(j), std::nullopt) << j;
+  EXPECT_EQ(read<uint32_t>(-1), std::nullopt);
+  EXPECT_EQ(read<int64_t>(9.3e18), std::nullopt);
+  EXPECT_EQ(read<double>(true), std::nullopt);  // the library itself would take it as 1.0
+  EXPECT_EQ(read<bool>(1), std::nullopt);
 }
 
 TEST(JsonFields, MapKeysAreDecimalIDs) {
   using Spaces = std::map<uint32_t, std::vector<int64_t>>;
-  EXPECT_EQ(read<Spaces>(R"({"7":[1,2],"4294967295":[]})"),
+  EXPECT_EQ(read<Spaces>(nlohmann::json::parse(R"({"7":[1,2],"4294967295":[]})")),
             (Spaces{{7, {1, 2}}, {4294967295u, {}}}));
-  const char* badKeys[] = {"", "+7", "-7", " 7", "7 ", "7a", "0x7", "4294967296", "seven"};
-  for (const char* key : badKeys) {
-    const auto j = nlohmann::json{{key, nlohmann::json::array()}};
-    EXPECT_THROW(Fields::value<Spaces>(j), nlohmann::json::exception) << '"' << key << '"';
-  }
-  EXPECT_EQ(read<Spaces>("[[7,[1]]]"), std::nullopt);  // the pair-list form is not accepted
+  for (const char* key : {"", "+7", "-7", " 7", "7 ", "7a", "0x7", "4294967296", "seven"})
+    EXPECT_EQ(read<Spaces>({{key, nlohmann::json::array()}}), std::nullopt) << '"' << key << '"';
+  EXPECT_EQ(read<Spaces>(nlohmann::json::parse("[[7,[1]]]")), std::nullopt);  // no pair lists
   EXPECT_EQ(Fields::keyed(Spaces{{10, {3}}, {9, {}}}).dump(), R"({"10":[3],"9":[]})");
-}
-
-TEST(JsonFields, OptionalReadsNullAsAbsentButRejectsWrongTypes) {
-  const auto j = nlohmann::json::parse(R"({"n":null,"v":5,"w":"x"})");
-  EXPECT_EQ(Fields::optional<int32_t>(j, "n"), std::nullopt);
-  EXPECT_EQ(Fields::optional<int32_t>(j, "missing"), std::nullopt);
-  EXPECT_EQ(Fields::optional<int32_t>(j, "v"), 5);
-  EXPECT_THROW(Fields::optional<int32_t>(j, "w"), nlohmann::json::exception);
-  EXPECT_THROW(Fields::required<int32_t>(j, "missing"), nlohmann::json::exception);
-  EXPECT_THROW(Fields::required<int32_t>(nlohmann::json::array(), "v"), nlohmann::json::exception);
 }
 
 }  // namespace
