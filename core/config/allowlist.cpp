@@ -5,25 +5,11 @@
 #include <nlohmann/json.hpp>
 
 #include "core/config/string_or_nil.h"
+#include "core/support/text.h"
 #include "core/support/url.h"
 
 namespace kelvane {
 namespace {
-
-std::string lowercased(std::string_view text) {
-  std::string out(text);
-  std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : static_cast<char>(c);
-  });
-  return out;
-}
-
-std::string_view trimmed(std::string_view text) {
-  constexpr std::string_view kBlanks = " \t\n\r\v\f";
-  const size_t first = text.find_first_not_of(kBlanks);
-  if (first == std::string_view::npos) return {};
-  return text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
-}
 
 bool contains(const std::vector<std::string>& list, std::string_view value) {
   return std::find(list.begin(), list.end(), value) != list.end();
@@ -47,9 +33,9 @@ bool Allowlist::has(const Proc& proc) const {
 bool Allowlist::has(const BrowserTab& tab) const {
   const auto host = hostOf(tab.url);
   if (!host) return false;
-  const std::string lower = lowercased(*host);
+  const std::string lower = Text::lowercased(*host);
   return std::any_of(sites.begin(), sites.end(), [&](const std::string& site) {
-    const std::string entry = lowercased(site);
+    const std::string entry = Text::lowercased(site);
     return lower == entry || lower.ends_with("." + entry);
   });
 }
@@ -73,7 +59,7 @@ void Allowlist::add(KeepKind kind, std::string value) {
 }
 
 std::optional<std::string> Allowlist::siteHost(std::string_view text) {
-  std::string_view typed = trimmed(text);
+  std::string_view typed = Text::trimmed(text);
   if (typed.starts_with('.')) typed.remove_prefix(1);
   std::string host(typed);
   if (const auto parsed = hostOf(typed)) {
@@ -82,7 +68,7 @@ std::optional<std::string> Allowlist::siteHost(std::string_view text) {
     // A bare "example.com/path" is a relative reference; read it as a web address.
     if (const auto guessed = hostOf("https://" + std::string(typed))) host = *guessed;
   }
-  host = lowercased(host);
+  host = Text::lowercased(host);
   if (host.empty()) return std::nullopt;
   return host;
 }

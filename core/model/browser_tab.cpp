@@ -6,9 +6,10 @@
 
 #include <nlohmann/json.hpp>
 
-#include "core/support/json_fields.h"
 #include "core/support/hashing.h"
 #include "core/support/json_coding.h"
+#include "core/support/json_fields.h"
+#include "core/support/text.h"
 #include "core/support/url.h"
 
 namespace kelvane {
@@ -18,14 +19,6 @@ namespace {
 constexpr std::array<std::string_view, 5> kBlankPages{
     "about:blank", "about:newtab", "chrome://newtab/", "chrome://new-tab-page/", "favorites://"};
 
-std::string lowercased(std::string_view text) {
-  std::string out(text);
-  std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : static_cast<char>(c);
-  });
-  return out;
-}
-
 }  // namespace
 
 std::string BrowserTab::key() const {
@@ -33,11 +26,11 @@ std::string BrowserTab::key() const {
 }
 
 bool BrowserTab::restorable() const {
-  const std::string lower = lowercased(url);
+  const std::string lower = Text::lowercased(url);
   if (std::find(kBlankPages.begin(), kBlankPages.end(), lower) != kBlankPages.end()) return true;
   const auto parsed = Url::parse(url);
   if (!parsed) return false;
-  const std::string scheme = lowercased(parsed->scheme);
+  const std::string scheme = Text::asciiLowercased(parsed->scheme);
   return scheme == "http" || scheme == "https" || scheme == "file";
 }
 

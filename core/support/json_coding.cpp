@@ -74,25 +74,5 @@ std::string read<std::string>(const nlohmann::json& j, const char* key, std::str
   return fallback;
 }
 
-std::vector<std::string> strings(const nlohmann::json& j, const char* key,
-                                 std::vector<std::string> absent, std::vector<std::string> damaged,
-                                 bool& issue) {
-  const auto it = j.find(key);
-  if (it == j.end()) return absent;
-  if (!it->is_array()) {
-    issue = true;
-    return damaged;
-  }
-  std::vector<std::string> out;
-  for (const auto& element : *it) {
-    if (element.is_string()) {
-      out.push_back(element.get<std::string>());
-    } else {
-      issue = true;
-    }
-  }
-  return out;
-}
-
 }  // namespace Lenient
 }  // namespace kelvane

@@ -78,12 +78,6 @@ template <>
 std::string read<std::string>(const nlohmann::json& j, const char* key, std::string fallback,
                               bool& issue);
 
-// A list of strings: non-string elements are dropped (setting the issue); a
-// value that is not a list gives `damaged` and sets the issue.
-std::vector<std::string> strings(const nlohmann::json& j, const char* key,
-                                 std::vector<std::string> absent, std::vector<std::string> damaged,
-                                 bool& issue);
-
 }  // namespace Lenient
 
 }  // namespace kelvane

@@ -38,17 +38,6 @@ TEST(JsonCoding, LenientReadersNeverThrow) {
   EXPECT_FALSE(issue);
   EXPECT_EQ(Lenient::read<int64_t>(j, "big", 9, issue), 9);
   EXPECT_TRUE(issue);
-  issue = false;
-  EXPECT_EQ(Lenient::strings(j, "list", {}, {}, issue), (std::vector<std::string>{"a", "b"}));
-  EXPECT_TRUE(issue);
-  issue = false;
-  EXPECT_EQ(Lenient::strings(j, "notList", {"absent"}, {"damaged"}, issue),
-            std::vector<std::string>{"damaged"});
-  EXPECT_TRUE(issue);
-  issue = false;
-  EXPECT_EQ(Lenient::strings(j, "none", {"absent"}, {"damaged"}, issue),
-            std::vector<std::string>{"absent"});
-  EXPECT_FALSE(issue);
 }
 
 }  // namespace
