@@ -55,8 +55,10 @@ size_t sequenceLength(std::span<const uint8_t> b, size_t i) {
 }
 
 std::string bodyText(std::span<const uint8_t> body, int64_t bodyLength) {
-  auto text = utf8(body);
-  return text ? std::move(*text) : "<" + std::to_string(bodyLength) + " bytes>";
+  if (auto text = utf8(body)) return std::move(*text);
+  std::string placeholder = "<";
+  placeholder += std::to_string(bodyLength);
+  return placeholder + " bytes>";
 }
 
 std::string joined(const std::vector<std::string>& lines) {
@@ -149,11 +151,12 @@ std::string hexDump(std::span<const uint8_t> data, int64_t limit) {
     for (size_t i = row; i < std::min(row + 16, n); ++i) {
       char byte[4];
       std::snprintf(byte, sizeof byte, "%02x", data[i]);
-      hex += (i > row ? " " : "") + std::string(byte);
+      if (i > row) hex += ' ';
+      hex += byte;
       text += data[i] >= 0x20 && data[i] <= 0x7E ? char(data[i]) : '.';
     }
     hex.resize(std::max<size_t>(hex.size(), 47), ' ');
-    lines.push_back(offset + hex + "  " + text);
+    lines.push_back(std::string(offset) + hex + "  " + text);
   }
   return joined(lines);
 }

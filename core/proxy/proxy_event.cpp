@@ -1,7 +1,9 @@
 #include "core/proxy/proxy_event.h"
 
 #include <array>
+#include <bit>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <simdjson.h>
 #include <type_traits>
@@ -212,7 +214,9 @@ bool readHeaders(od::value v, std::optional<std::vector<ProxyHeader>>& out) {
   if (null) return true;
   od::array outer;
   if (v.get_array().get(outer)) return false;
-  std::vector<ProxyHeader> headers;
+  // Collected first so that the list is allocated once, at its final size.
+  thread_local std::vector<std::array<std::string_view, 2>> pairs;
+  pairs.clear();
   for (auto inner : outer) {
     od::array pair;
     if (inner.get_array().get(pair)) return false;
@@ -224,8 +228,12 @@ bool readHeaders(od::value v, std::optional<std::vector<ProxyHeader>>& out) {
       if (count < 2) parts[count] = s;
       ++count;
     }
-    if (count == 2) headers.push_back({std::string(parts[0]), std::string(parts[1])});
+    if (count == 2) pairs.push_back(parts);
   }
+  std::vector<ProxyHeader> headers;
+  headers.reserve(pairs.size());
+  for (const auto& [name, value] : pairs)
+    headers.push_back({std::string(name), std::string(value)});
   out = std::move(headers);
   return true;
 }
@@ -433,17 +441,35 @@ std::optional<ProxyEvent> ProxyEvent::fromLine(std::string_view line) {
 namespace ProxyBase64 {
 namespace {
 
-constexpr uint8_t kInvalid = 0xFF;
+// Four tables map a symbol straight to its bits in the three output bytes
+// (little-endian word order), so a quad decodes with four lookups and ORs.
+// An invalid symbol sets bit 24.
+constexpr uint32_t kBad = 1u << 24;
+static_assert(std::endian::native == std::endian::little, "words are stored little-endian");
 
-constexpr std::array<uint8_t, 256> makeTable() {
+struct Tables {
+  std::array<uint32_t, 256> d0{}, d1{}, d2{}, d3{};
+};
+
+constexpr Tables makeTables() {
   constexpr std::string_view alphabet =
       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::array<uint8_t, 256> table{};
-  for (auto& v : table) v = kInvalid;
-  for (size_t i = 0; i < alphabet.size(); ++i) table[uint8_t(alphabet[i])] = uint8_t(i);
-  return table;
+  Tables t;
+  for (size_t i = 0; i < 256; ++i) t.d0[i] = t.d1[i] = t.d2[i] = t.d3[i] = kBad;
+  for (uint32_t v = 0; v < 64; ++v) {
+    const auto c = uint8_t(alphabet[v]);
+    t.d0[c] = v << 2;
+    t.d1[c] = (v >> 4) | ((v & 0x0F) << 12);
+    t.d2[c] = ((v >> 2) << 8) | ((v & 0x03) << 22);
+    t.d3[c] = v << 16;
+  }
+  return t;
 }
-constexpr auto kTable = makeTable();
+constexpr Tables kTables = makeTables();
+
+uint32_t quad(const uint8_t* in) {
+  return kTables.d0[in[0]] | kTables.d1[in[1]] | kTables.d2[in[2]] | kTables.d3[in[3]];
+}
 
 }  // namespace
 
@@ -455,27 +481,22 @@ std::optional<std::vector<uint8_t>> decode(std::string_view text) {
   std::vector<uint8_t> out(n / 4 * 3 - padding);
   const auto* in = reinterpret_cast<const uint8_t*>(text.data());
   uint8_t* dst = out.data();
-  // Valid symbols are below 64; an invalid one sets the top bits of `bad`,
-  // checked once at the end.
   uint32_t bad = 0;
-  const size_t whole = padding ? n / 4 - 1 : n / 4;
-  for (size_t q = 0; q < whole; ++q, in += 4, dst += 3) {
-    const uint32_t a = kTable[in[0]], b = kTable[in[1]], c = kTable[in[2]], d = kTable[in[3]];
-    bad |= a | b | c | d;
-    const uint32_t v = (a << 18) | (b << 12) | (c << 6) | d;
-    dst[0] = uint8_t(v >> 16);
-    dst[1] = uint8_t(v >> 8);
-    dst[2] = uint8_t(v);
+  // Whole quads but the last write four bytes at a time; the fourth byte is
+  // overwritten by the next quad.
+  const size_t quads = n / 4;
+  for (size_t q = 0; q + 1 < quads; ++q, in += 4, dst += 3) {
+    const uint32_t word = quad(in);
+    bad |= word;
+    std::memcpy(dst, &word, 4);
   }
-  if (padding > 0) {  // The last quad holds 3 symbols (two bytes) or 2 (one byte).
-    const uint32_t a = kTable[in[0]], b = kTable[in[1]];
-    const uint32_t c = padding == 1 ? kTable[in[2]] : 0;
-    bad |= a | b | c;
-    const uint32_t v = (a << 18) | (b << 12) | (c << 6);
-    dst[0] = uint8_t(v >> 16);
-    if (padding == 1) dst[1] = uint8_t(v >> 8);
-  }
-  if (bad & 0xC0) return std::nullopt;
+  // The last quad holds 4 symbols (three bytes), 3 (two) or 2 (one).
+  const uint8_t last[4] = {in[0], in[1], padding == 2 ? uint8_t('A') : in[2],
+                           padding >= 1 ? uint8_t('A') : in[3]};
+  const uint32_t word = quad(last);
+  bad |= word;
+  std::memcpy(dst, &word, 3 - padding);
+  if (bad & kBad) return std::nullopt;
   return out;
 }
 
