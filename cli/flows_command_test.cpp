@@ -31,24 +31,19 @@ Output runShell(const std::string& command) {
   return out;
 }
 
-const char* kEvents =
-    R"({"type":"ready","port":9091})"
-    "\n"
-    R"({"type":"request","id":1,"method":"GET","url":"http://api.test/a?x=1","version":"HTTP/1.1","at":100})"
-    "\n"
-    "garbage\n"
-    R"({"type":"response","id":1,"status":200,"body_b64":"aGVsbG8=","body_len":1500,"at":100.25})"
-    "\r\n"
-    R"({"type":"tunnel","id":2,"host":"secure.test","port":443})"
-    "\n"
-    R"({"type":"request","id":3,"method":"POST","url":"http://api.test/up","body_b64":"AAEC/w==","body_len":4})"
-    "\n"
-    R"({"type":"error","id":3,"message":"reset"})"
-    "\n"
-    R"({"type":"ready","port":9091})"
-    "\n"
-    R"({"type":"request","id":1,"method":"PUT","url":"http://two.test/","at":200})"
-    "\n";
+// A Windows line end and a line that is not JSON among them; the second
+// "ready" starts a new engine session whose IDs begin at 1 again.
+const std::string kEvents = R"({"type":"ready","port":9091}
+{"type":"request","id":1,"method":"GET","url":"http://api.test/a?x=1","version":"HTTP/1.1","at":100}
+garbage
+{"type":"response","id":1,"status":200,"body_b64":"aGVsbG8=","body_len":1500,"at":100.25})"
+                            "\r\n"
+                            R"({"type":"tunnel","id":2,"host":"secure.test","port":443}
+{"type":"request","id":3,"method":"POST","url":"http://api.test/up","body_b64":"AAEC/w==","body_len":4}
+{"type":"error","id":3,"message":"reset"}
+{"type":"ready","port":9091}
+{"type":"request","id":1,"method":"PUT","url":"http://two.test/","at":200}
+)";
 
 class FlowsCommand : public ::testing::Test {
  protected:

@@ -72,9 +72,7 @@ TEST(FlowText, KindFollowsTheFirstRuleThatApplies) {
       {bytes("x"), "Image/PNG", BodyKind::image},
       {png, "application/problem+JSON", BodyKind::json},
       {bytes("{\"a\":[1,2]}  "), std::nullopt, BodyKind::json},
-      {bytes("[]"), "text/plain", BodyKind::json},
       {bytes(" {\"a\":1}"), std::nullopt, BodyKind::text},  // Leading space: not JSON.
-      {bytes("{not json"), std::nullopt, BodyKind::text},
       {bytes("\"fragment\""), std::nullopt, BodyKind::text},
       {bytes("h\xc3\xa9llo"), "application/octet-stream", BodyKind::text},
       {png, std::nullopt, BodyKind::binary},

@@ -238,9 +238,13 @@ bool readHeaders(od::value v, std::optional<std::vector<ProxyHeader>>& out) {
   return true;
 }
 
+// Deeper nesting rejects the line rather than the stack.
+constexpr int kMaxDepth = 512;
+
 // Walks a member nobody reads, so that malformed JSON inside it still rejects
 // the line (the on-demand parser would otherwise skip over it unchecked).
-bool validate(od::value v) {
+bool validate(od::value v, int depth = 1) {
+  if (depth > kMaxDepth) return false;
   od::json_type type;
   if (v.type().get(type)) return false;
   switch (type) {
@@ -249,7 +253,7 @@ bool validate(od::value v) {
       if (v.get_array().get(array)) return false;
       for (auto element : array) {
         od::value item;
-        if (std::move(element).get(item) || !validate(item)) return false;
+        if (std::move(element).get(item) || !validate(item, depth + 1)) return false;
       }
       return true;
     }
@@ -259,7 +263,8 @@ bool validate(od::value v) {
       for (auto field : object) {
         od::field f;
         std::string_view key;
-        if (std::move(field).get(f) || f.unescaped_key().get(key) || !validate(f.value()))
+        if (std::move(field).get(f) || f.unescaped_key().get(key) ||
+            !validate(f.value(), depth + 1))
           return false;
       }
       return true;

@@ -21,28 +21,16 @@ TEST(ProxyEventParse, EveryTypeWithItsMembers) {
   EXPECT_EQ(parse(R"({"type":"ca","cert_pem":"C","key_pem":"K"})"), ev(ProxyEvent::Ca{"C", "K"}));
   EXPECT_EQ(parse(R"({"type":"ready","port":9091,"lan":"192.168.1.4"})"),
             ev(ProxyEvent::Ready{9091, "192.168.1.4"}));
-  EXPECT_EQ(parse(R"({"type":"ready","port":9091})"), ev(ProxyEvent::Ready{9091, {}}));
-  EXPECT_EQ(
-      parse(
-          R"({"type":"request","id":7,"pid":42,"client":"curl","method":"POST","url":"http://h/a",)"
-          R"("version":"HTTP/1.1","headers":[["A","1"],["a","2"]],"body_b64":"aGk=",)"
-          R"("body_len":9,"truncated":true,"at":1700000000.5})"),
-      ev(ProxyRequest{7,
-                      42,
-                      "curl",
-                      "POST",
-                      "http://h/a",
-                      "HTTP/1.1",
-                      {{"A", "1"}, {"a", "2"}},
-                      bytes("hi"),
-                      9,
-                      true,
-                      at}));
+  // clang-format off
+  EXPECT_EQ(parse(R"({"type":"request","id":7,"pid":42,"client":"curl","method":"POST",)"
+                  R"("url":"http://h/a","version":"HTTP/1.1","headers":[["A","1"],["a","2"]],)"
+                  R"("body_b64":"aGk=","body_len":9,"truncated":true,"at":1700000000.5})"),
+            ev(ProxyRequest{7, 42, "curl", "POST", "http://h/a", "HTTP/1.1",
+                            {{"A", "1"}, {"a", "2"}}, bytes("hi"), 9, true, at}));
+  // clang-format on
   EXPECT_EQ(
       parse(R"({"type":"response","id":7,"status":204,"version":"HTTP/2","at":1700000000.5})"),
       ev(ProxyResponse{7, 204, "HTTP/2", {}, {}, 0, false, at}));
-  EXPECT_EQ(parse(R"({"type":"error","id":3,"message":"reset"})"),
-            ev(ProxyEvent::Error{3, "reset"}));
   EXPECT_EQ(parse(R"({"type":"error","id":3})"), ev(ProxyEvent::Error{3, ""}));
   EXPECT_EQ(parse(R"({"type":"tunnel","id":3,"host":"h"})"),
             ev(ProxyTunnel{3, std::nullopt, "", "h", 443, Date::fromUnix(0)}));
@@ -52,72 +40,40 @@ TEST(ProxyEventParse, EveryTypeWithItsMembers) {
             ev(ProxyWSMessage{9, true, "text", bytes("hi"), 5, Date::fromUnix(0)}));
   EXPECT_EQ(parse(R"({"type":"device","ip":"10.0.0.2"})"), ev(ProxyEvent::Device{"10.0.0.2"}));
   EXPECT_EQ(parse(R"({"type":"stopped"})"), ev(ProxyEvent::Stopped{""}));
-  EXPECT_EQ(parse(R"({"type":"stopped","reason":"bye"})"), ev(ProxyEvent::Stopped{"bye"}));
 }
 
-TEST(ProxyEventParse, RejectsMissingRequiredMembersAndUnknownTypes) {
-  for (const char* line : {
-           R"({"type":"ca","cert_pem":"C"})",
-           R"({"type":"ca","key_pem":"K"})",
-           R"({"type":"ready"})",
-           R"({"type":"request"})",
-           R"({"type":"response","id":1})",
-           R"({"type":"response","status":200})",
-           R"({"type":"error"})",
-           R"({"type":"tunnel","id":3})",
-           R"({"type":"tunnel","host":"h"})",
-           R"({"type":"ws"})",
-           R"({"type":"device"})",
-           R"({"id":1})",
-           R"({"type":"Stopped"})",
-           R"({"type":"ping"})",
-           R"({"type":"ready","port":null})",
-           R"({"type":null})",
-       }) {
-    EXPECT_EQ(parse(line), std::nullopt) << line;
-  }
-}
-
-TEST(ProxyEventParse, RejectsMembersOfTheWrongJsonType) {
-  // Each member is checked even when the line's type does not use it.
-  for (const char* line : {
-           R"({"type":"ready","port":"9091"})",
-           R"({"type":"stopped","port":1.5})",
-           R"({"type":"stopped","id":-1})",
-           R"({"type":"stopped","id":18446744073709551616})",
-           R"({"type":"stopped","pid":2147483648})",
-           R"({"type":"stopped","truncated":1})",
-           R"({"type":"stopped","at":"2024-01-01"})",
-           R"({"type":"stopped","headers":{"a":"b"}})",
-           R"({"type":"stopped","headers":[["a",1]]})",
-           R"({"type":"stopped","headers":[null]})",
-           R"({"type":"stopped","reason":5})",
-           R"({"type":"stopped","body_b64":false})",
-           R"({"type":7})",
-           R"({"type":"stopped","lan":["x"]})",
-       }) {
-    EXPECT_EQ(parse(line), std::nullopt) << line;
-  }
-}
-
-TEST(ProxyEventParse, RejectsLinesThatAreNotOneJsonObject) {
-  for (const char* line : {
-           "",
-           "not json",
-           "[]",
-           "\"stopped\"",
-           R"({"type":"stopped")",
-           R"({"type":"stopped"} {})",
-           R"({"type":"stopped"}x)",
-           R"({"type":"stopped",})",
-           R"({"type":"stopped","extra":[1,2,})",
-           R"({"type":"stopped","extra":{"a" 1}})",
-           R"({"type":"stopped","extra":tru})",
-           "{\"type\":\"stopped\",\"reason\":\"\xff\"}",
-       }) {
+TEST(ProxyEventParse, RejectsTheLine) {
+  for (const char* line :
+       {// A required member missing, or an unknown type.
+        R"({"type":"ca","cert_pem":"C"})", R"({"type":"ca","key_pem":"K"})", R"({"type":"ready"})",
+        R"({"type":"request"})", R"({"type":"response","id":1})",
+        R"({"type":"response","status":2})", R"({"type":"error"})", R"({"type":"tunnel","id":3})",
+        R"({"type":"tunnel","host":"h"})", R"({"type":"ws"})", R"({"type":"device"})",
+        R"({"id":1})", R"({"type":"Stopped"})", R"({"type":"ready","port":null})",
+        R"({"type":null})",
+        // A member of the wrong JSON type, even one the type does not use.
+        R"({"type":"ready","port":"9091"})", R"({"type":"stopped","port":1.5})",
+        R"({"type":"stopped","id":-1})", R"({"type":"stopped","id":18446744073709551616})",
+        R"({"type":"stopped","pid":2147483648})", R"({"type":"stopped","truncated":1})",
+        R"({"type":"stopped","at":"2024-01-01"})", R"({"type":"stopped","headers":{"a":"b"}})",
+        R"({"type":"stopped","headers":[["a",1]]})", R"({"type":"stopped","headers":[null]})",
+        R"({"type":"stopped","body_b64":false})", R"({"type":7})",
+        // Not exactly one JSON object.
+        "", "not json", "[]", "\"stopped\"", R"({"type":"stopped")", R"({"type":"stopped"} {})",
+        R"({"type":"stopped"}x)", R"({"type":"stopped",})", R"({"type":"stopped","x":[1,2,})",
+        R"({"type":"stopped","x":{"a" 1}})", R"({"type":"stopped","x":tru})",
+        "{\"type\":\"stopped\",\"reason\":\"\xff\"}"}) {
     EXPECT_EQ(parse(line), std::nullopt) << line;
   }
   EXPECT_NE(parse(R"(  {"type":"stopped","extra":{"a":[1,{"b":null}]}}  )"), std::nullopt);
+  // Nesting deep enough to exhaust a recursive walk is refused, closed or not.
+  const auto nested = [](size_t depth, bool closed) {
+    return R"({"type":"stopped","x":)" + std::string(depth, '[') +
+           (closed ? std::string(depth, ']') + "}" : "");
+  };
+  EXPECT_NE(parse(nested(100, true)), std::nullopt);
+  EXPECT_EQ(parse(nested(100000, true)), std::nullopt);
+  EXPECT_EQ(parse(nested(100000, false)), std::nullopt);
 }
 
 TEST(ProxyEventParse, AcceptsCamelCaseKeysWholeFloatsAndNullAsAbsent) {
@@ -134,22 +90,15 @@ TEST(ProxyEventParse, AcceptsCamelCaseKeysWholeFloatsAndNullAsAbsent) {
 
 TEST(ProxyEventParse, LenientBodiesHeadersAndDirection) {
   const auto request = parse(
-      R"({"type":"request","id":1,"body_b64":"not base64!","headers":[["a","b"],["c"],["d","e","f"],[]]})");
+      R"({"type":"request","id":1,"body_b64":"not base64!","headers":[["a","b"],["c"],["d","e","f"]]})");
   ASSERT_TRUE(request);
-  const auto* r = request->as<ProxyRequest>();
-  EXPECT_TRUE(r->body.empty());
-  EXPECT_EQ(r->headers, (std::vector<ProxyHeader>{{"a", "b"}}));
-  EXPECT_EQ(r->at, Date::fromUnix(0));
-  EXPECT_EQ(r->at.iso8601(), "1970-01-01T00:00:00Z");
-  EXPECT_EQ(r->method, "");
-  EXPECT_EQ(r->pid, std::nullopt);
-
+  EXPECT_EQ(*request->as<ProxyRequest>(),
+            (ProxyRequest{1, {}, "", "", "", "", {{"a", "b"}}, {}, 0, false, Date::fromUnix(0)}));
   const auto outgoing = [](std::string_view line) {
     return parse(line)->as<ProxyWSMessage>()->outgoing;
   };
   EXPECT_FALSE(outgoing(R"({"type":"ws","id":9,"dir":"in"})"));
   EXPECT_FALSE(outgoing(R"({"type":"ws","id":9})"));
-  EXPECT_FALSE(outgoing(R"({"type":"ws","id":9,"dir":"OUT"})"));
   EXPECT_TRUE(outgoing(R"({"type":"ws","id":9,"dir":"out"})"));
   // Escaped slashes are ordinary JSON and still decode.
   EXPECT_EQ(parse(R"({"type":"ws","id":9,"data_b64":"\/w=="})")->as<ProxyWSMessage>()->data,
@@ -161,19 +110,15 @@ TEST(ProxyEventDescription, HidesTheKeyAndLabelsPayloads) {
             "ca(certPEM: CERT, keyPEM: <hidden>)");
   EXPECT_EQ(ev(ProxyEvent::Error{4, "reset"}).description(), "error(id: 4, message: reset)");
   EXPECT_EQ(ev(ProxyEvent::Stopped{"quit"}).description(), "stopped(reason: quit)");
-  EXPECT_EQ(ev(ProxyEvent::Ready{80, {}}).description(), "ready(port: 80, lan: nil)");
-  const ProxyWSMessage m{2, true, "binary", bytes("abc"), 10, Date::fromUnix(0)};
-  EXPECT_EQ(ev(m).description(),
+  EXPECT_EQ(ev(ProxyWSMessage{2, true, "binary", bytes("abc"), 10, {}}).description(),
             "ws(id: 2, outgoing: true, opcode: binary, data: 3 bytes, length: 10, "
-            "at: 1970-01-01T00:00:00Z)");
+            "at: 2001-01-01T00:00:00Z)");
 }
 
 TEST(ProxyBase64, AgreesWithTheStrictDecoder) {
-  for (const char* text :
-       {"", "aGk=", "aGVsbG8=", "aGVsbG8h", "/w==", "+/+/", "a", "aGk", "aG=k",
-        "A===", "====", "aGk==", "aGk=aGk=", "aG k", "aGVsbG8\n", "QUJDREVGR0g=", "AB==", "ABC="}) {
+  for (const char* text : {"", "aGk=", "aGVsbG8=", "aGVsbG8h", "/w==", "+/+/", "a", "aGk", "aG=k",
+                           "A===", "====", "aGk==", "aGk=aGk=", "aG k", "AB==", "ABC="})
     EXPECT_EQ(ProxyBase64::decode(text), Base64::decode(text)) << text;
-  }
 }
 
 }  // namespace
