@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "core/proxy/flow_log.h"
+#include "core/proxy/proxy_base64.h"
 #include "core/proxy/proxy_event.h"
 #include "core/support/base64.h"
 

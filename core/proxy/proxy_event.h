@@ -114,11 +114,4 @@ struct ProxyEvent {
   std::string description() const;
 };
 
-namespace ProxyBase64 {
-// Decodes padded standard Base64 exactly like Base64::decode (same inputs
-// accepted, same bytes), but with a table and no per-byte appends; nullopt
-// when the text is not valid Base64.
-[[nodiscard]] std::optional<std::vector<uint8_t>> decode(std::string_view text);
-}  // namespace ProxyBase64
-
 }  // namespace kelvane

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "core/proxy/proxy_base64.h"
 #include "core/support/base64.h"
 
 namespace kelvane {
@@ -62,7 +63,9 @@ TEST(ProxyEventParse, RejectsTheLine) {
         "", "not json", "[]", "\"stopped\"", R"({"type":"stopped")", R"({"type":"stopped"} {})",
         R"({"type":"stopped"}x)", R"({"type":"stopped",})", R"({"type":"stopped","x":[1,2,})",
         R"({"type":"stopped","x":{"a" 1}})", R"({"type":"stopped","x":tru})",
-        "{\"type\":\"stopped\",\"reason\":\"\xff\"}"}) {
+        "{\"type\":\"stopped\",\"reason\":\"\xff\"}",
+        "{\"type\":\"ws\",\"id\":1,\"data_b64\":\"\x01\"}",
+        R"({"type":"ws","id":1,"data_b64":"\q"})", R"({"type":"ws","id":1,"data_b64":"aGk=)"}) {
     EXPECT_EQ(parse(line), std::nullopt) << line;
   }
   EXPECT_NE(parse(R"(  {"type":"stopped","extra":{"a":[1,{"b":null}]}}  )"), std::nullopt);
