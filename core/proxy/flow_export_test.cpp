@@ -195,7 +195,7 @@ TEST(FetchCommand, CombinesHeadersAndPicksTheBody) {
   const std::string binary = Fetch::command(httpFlow("PUT", "http://h/", {}, {0, 1, 2}));
   EXPECT_NE(binary.find("  \"body\": Uint8Array.from(atob(\"AAEC\"), c => c.charCodeAt(0)),\n"),
             std::string::npos);
-  Flow tunnel;
+  Flow tunnel;  // No request: a bare fetch of the address.
   tunnel.url = "h:443";
   EXPECT_EQ(Fetch::command(tunnel), "fetch(\"h:443\");");
 }

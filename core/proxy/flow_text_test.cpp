@@ -52,13 +52,10 @@ TEST(FlowText, RawRequestAddsAHostLineAndSkipsPseudoHeaders) {
 }
 
 TEST(FlowText, RawResponseKeepsEveryHeader) {
-  ProxyResponse response;
-  response.version = "HTTP/1.1";
-  response.status = 404;
-  response.headers = {{":status", "404"}, {"Content-Type", "text/plain"}};
-  response.body = bytes("gone");
-  EXPECT_EQ(FlowText::raw(response),
-            "HTTP/1.1 404\n:status: 404\nContent-Type: text/plain\n\ngone");
+  const ProxyResponse response{
+      1, 404,   "HTTP/1.1", {{":status", "404"}, {"Content-Type", "a/b"}}, bytes("gone"),
+      4, false, Date()};
+  EXPECT_EQ(FlowText::raw(response), "HTTP/1.1 404\n:status: 404\nContent-Type: a/b\n\ngone");
 }
 
 TEST(FlowText, KindFollowsTheFirstRuleThatApplies) {
