@@ -23,7 +23,7 @@ int64_t Flow::bodyBytes() const {
 }
 
 void Flow::append(ProxyWSMessage message) {
-  if (bodiesDropped) message.data = {};
+  if (bodiesDropped) std::vector<uint8_t>().swap(message.data);  // Frees the bytes too.
   messageBytes += int64_t(message.data.size());
   messageLength += message.length;
   messages.push_back(std::move(message));

@@ -187,10 +187,12 @@ void FlowLog::evictOldest(size_t count) {
   stripFrom_ = std::max<int64_t>(0, stripFrom_ - int64_t(count));
 }
 
+// Swapping with an empty vector hands the memory back; assigning {} would
+// keep the capacity and so the bytes the limit is meant to free.
 void FlowLog::strip(Flow& flow) {
-  if (flow.request) flow.request->body = {};
-  if (flow.response) flow.response->body = {};
-  for (auto& message : flow.messages) message.data = {};
+  if (flow.request) std::vector<uint8_t>().swap(flow.request->body);
+  if (flow.response) std::vector<uint8_t>().swap(flow.response->body);
+  for (auto& message : flow.messages) std::vector<uint8_t>().swap(message.data);
   flow.messageBytes = 0;
   flow.bodiesDropped = true;
 }

@@ -94,8 +94,9 @@ TEST(FlowLog, EvictsOldestAndIgnoresTheirLateEvents) {
 TEST(FlowLog, StripsOldBodiesButNeverTheNewestAndKeepsSizes) {
   auto log = makeLog(10, 100);
   log.apply({request(1, "http://h/", 60), response(1, 30), request(2, "http://h/", 50)});
-  // 140 bytes: the oldest loses its bodies.
+  // 140 bytes: the oldest loses its bodies, and their memory.
   EXPECT_TRUE(log.flow(1)->bodiesDropped);
+  EXPECT_EQ(log.flow(1)->request->body.capacity() + log.flow(1)->response->body.capacity(), 0u);
   EXPECT_EQ(log.flow(1)->size(), 90);
   EXPECT_EQ(log.bodyBytes(), 50);
   log.apply(request(3, "http://h/", 500));  // Alone above the limit, but the newest.
@@ -123,7 +124,8 @@ TEST(FlowLog, WebSocketMessagesOnAStrippedFlowCountOnlyTheirLength) {
   EXPECT_EQ(log.flow(1)->messageBytes, 0);
   EXPECT_EQ(log.flow(1)->messageLength, 18);
   EXPECT_EQ(log.flow(1)->messages.size(), 3u);
-  EXPECT_TRUE(log.flow(1)->messages.back().data.empty());
+  EXPECT_EQ(log.flow(1)->messages.front().data.capacity(), 0u);
+  EXPECT_EQ(log.flow(1)->messages.back().data.capacity(), 0u);
   EXPECT_EQ(log.bodyBytes(), 5);
 }
 
