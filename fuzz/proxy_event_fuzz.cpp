@@ -1,0 +1,40 @@
+// Feeds arbitrary bytes to the event-line parser and the flow log: the whole
+// input as one line, then its lines one by one into a small log whose limits
+// come from the first bytes. Aborts when the log's bookkeeping breaks or the
+// table Base64 decoder disagrees with the strict one.
+#include <cstdint>
+#include <cstdlib>
+#include <string_view>
+
+#include "core/proxy/flow_log.h"
+#include "core/proxy/proxy_base64.h"
+#include "core/proxy/proxy_event.h"
+#include "core/support/base64.h"
+
+using kelvane::Date;
+using kelvane::FlowLog;
+using kelvane::ProxyEvent;
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string_view input(reinterpret_cast<const char*>(data), size);
+  if (const auto event = ProxyEvent::fromLine(input)) (void)event->description();
+  if (kelvane::ProxyBase64::decode(input) != kelvane::Base64::decode(input)) std::abort();
+
+  const int64_t maxFlows = size > 0 ? data[0] % 8 : 4;
+  const int64_t maxBodyBytes = size > 1 ? data[1] * 4 : 256;
+  FlowLog log(maxFlows, maxBodyBytes, [] { return Date(0); });
+  std::string_view rest = input;
+  while (!rest.empty()) {
+    const size_t end = rest.find('\n');
+    const std::string_view line = rest.substr(0, end);
+    rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+    if (line == "session") log.newSession();
+    if (line == "clear") log.clear();
+    auto event = ProxyEvent::fromLine(line);
+    if (!event) continue;
+    log.apply(std::move(*event));
+    if (!log.invariantsHold()) std::abort();
+    for (const auto& flow : log.flows()) (void)flow.size();
+  }
+  return 0;
+}
