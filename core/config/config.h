@@ -14,6 +14,7 @@
 #include "core/config/allowlist.h"
 #include "core/config/limits.h"
 #include "core/config/usage_alerts.h"
+#include "core/proxy/proxy_rules.h"
 #include "core/support/date.h"
 
 namespace kelvane {
@@ -51,6 +52,9 @@ struct Config {
 
   // Compares every setting; decodeIssues takes no part.
   bool operator==(const Config& other) const;
+
+  // The interception rules the application hands to the local proxy.
+  ProxyRules proxyRules() const { return ProxyRules{sslProxyHosts, sslNeverHosts}; }
 
   // Returns the configuration of a first start: every default, learning for a day from `now`.
   static Config fresh(Date now);

@@ -114,5 +114,14 @@ TEST(ConfigWrite, RoundTripsEverySettingAsStored) {
   EXPECT_NE(other, *config);
 }
 
+TEST(ConfigProxyRules, NeverHostsWinOverInterceptedOnes) {
+  Config c = Config::fresh(Date(0));
+  c.sslProxyHosts = {"*.example.com", "api.apple.com"};
+  const ProxyRules rules = c.proxyRules();
+  EXPECT_TRUE(rules.decrypts("www.example.com"));
+  EXPECT_FALSE(rules.decrypts("api.apple.com"));  // a default never-host
+  EXPECT_FALSE(rules.decrypts("example.org"));
+}
+
 }  // namespace
 }  // namespace kelvane
