@@ -1,5 +1,6 @@
 #include "core/support/calendar.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
@@ -13,9 +14,17 @@ namespace {
 using Seconds = std::chrono::duration<int64_t>;
 using LocalSeconds = date::local_time<Seconds>;
 
-// Whole seconds since 1970 of a moment, toward the past.
+// Moments the zone database can place: about 28,000 years either side of 1970.
+constexpr double kLimit = 9e11;
+
+// Whole seconds since 1970 of a moment, toward the past. Moments out of range
+// are held at the limit and NaN reads as 1970, so that nothing below ever
+// converts a value an integer cannot hold.
 date::sys_seconds sysSeconds(Date moment) {
-  return date::sys_seconds(Seconds(static_cast<int64_t>(std::floor(moment.unix()))));
+  double unix = std::floor(moment.unix());
+  if (!(unix == unix)) unix = 0;
+  unix = std::clamp(unix, -kLimit, kLimit);
+  return date::sys_seconds(Seconds(static_cast<int64_t>(unix)));
 }
 
 Date fromSys(date::sys_seconds s) {
@@ -98,7 +107,7 @@ Date Calendar::startOfDay(Date moment) const {
 Date Calendar::addingDays(Date moment, int days) const {
   const auto local = toLocal(zone_, moment) + date::days(days);
   const double fraction = moment.unix() - std::floor(moment.unix());
-  return fromSys(resolve(zone_, local)) + fraction;
+  return fromSys(resolve(zone_, local)) + (std::isfinite(fraction) ? fraction : 0);
 }
 
 int Calendar::hour(Date moment) const { return local(moment).hour; }

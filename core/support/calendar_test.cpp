@@ -1,5 +1,7 @@
 #include "core/support/calendar.h"
 
+#include <cmath>
+
 #include <gtest/gtest.h>
 
 namespace kelvane {
@@ -46,6 +48,17 @@ TEST(Calendar, LocalPartsAndLatestMatch) {
   // Sunday 03:00 local: exactly at it matches itself, a second before gives the week before.
   EXPECT_EQ(berlin.latestMatch(at("2026-12-06T02:00:00Z"), 1, 3, 0, 0), at("2026-12-06T02:00:00Z"));
   EXPECT_EQ(berlin.latestMatch(at("2026-12-06T01:59:59Z"), 1, 3, 0, 0), at("2026-11-29T02:00:00Z"));
+}
+
+TEST(Calendar, MomentsOutOfRangeStayDefined) {
+  const Calendar berlin = zone("Europe/Berlin");
+  for (const double bad : {std::nan(""), 1e300, -1e300, double(INFINITY)}) {
+    const Date d(bad);
+    EXPECT_TRUE(std::isfinite(berlin.startOfDay(d).unix())) << bad;
+    EXPECT_TRUE(std::isfinite(berlin.addingDays(d, 1).unix())) << bad;
+    EXPECT_GE(berlin.hour(d), 0);
+  }
+  EXPECT_EQ(berlin.latestMatch(Date(std::nan("")), 1, 3, 0, 0), std::nullopt);
 }
 
 TEST(Calendar, UnknownZoneIsRefused) {
