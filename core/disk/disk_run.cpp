@@ -54,8 +54,8 @@ void DiskRun::apply(const DiskProgress& progress) {
       current = progress.row;
       break;
     case DiskProgress::Kind::finished:
-      finished[progress.row] = Status::finished(progress.removed, progress.bytes, progress.trash,
-                                                progress.stopped);
+      finished[progress.row] =
+          Status::finished(progress.removed, progress.bytes, progress.trash, progress.stopped);
       if (current == progress.row) current.reset();
       break;
     case DiskProgress::Kind::holding:
