@@ -1,7 +1,6 @@
 // DiskScanner::scan of a synthetic home of about 300,000 small files (stale projects
 // with deep node_modules, application caches, logs, a package cache) against `du -s`
-// of the same warm tree, in one run. The tree is made once, in the temporary folder
-// (or KELVANE_BENCH_DIR), and removed at exit.
+// of the same warm tree, in one run. See Tree for where the tree is made.
 #include <cmath>
 #include <cstdlib>
 #include <fcntl.h>
@@ -56,17 +55,32 @@ void makeProject(const fs::path& project, double old) {
   age(project, old);
 }
 
-// The synthetic home, made on first use.
+// The synthetic home, made on first use in a fresh temporary folder and removed at exit;
+// or, when KELVANE_BENCH_TREE names a folder, made there once and kept for later runs.
 class Tree {
  public:
-  Tree() {
-    const char* base = std::getenv("KELVANE_BENCH_DIR");
-    std::string pattern =
-        ((base ? fs::path(base) : fs::temp_directory_path()) / "kelvane-scan-XXXXXX").string();
-    if (!::mkdtemp(pattern.data())) return;
-    home_ = pattern;
-    now_ = Date::now();
-    const double old = std::floor((now_ - kOld).unix());
+  Tree() : now_(Date::now()) {
+    if (const char* kept = std::getenv("KELVANE_BENCH_TREE")) {
+      home_ = kept;
+      keep_ = true;
+      if (fs::exists(home_ / ".complete")) return;
+    } else {
+      std::string pattern = (fs::temp_directory_path() / "kelvane-scan-XXXXXX").string();
+      if (!::mkdtemp(pattern.data())) return;
+      home_ = pattern;
+    }
+    make(std::floor((now_ - kOld).unix()));
+    if (keep_) write(home_ / ".complete", 0);
+  }
+  ~Tree() {
+    std::error_code error;
+    if (!keep_ && !home_.empty()) fs::remove_all(home_, error);
+  }
+  const fs::path& home() const { return home_; }
+  Date now() const { return now_; }
+
+ private:
+  void make(double old) const {
     for (int i = 0; i < kProjects; ++i)
       makeProject(home_ / "Projects" / ("p" + std::to_string(i)), old);
     for (int i = 0; i < 40; ++i)
@@ -76,16 +90,10 @@ class Tree {
     for (const auto& entry : fs::recursive_directory_iterator(home_ / "Library"))
       age(entry.path(), old);
   }
-  ~Tree() {
-    std::error_code error;
-    if (!home_.empty()) fs::remove_all(home_, error);
-  }
-  const fs::path& home() const { return home_; }
-  Date now() const { return now_; }
 
- private:
   fs::path home_;
   Date now_;
+  bool keep_ = false;
 };
 
 const Tree& tree() {

@@ -1,6 +1,7 @@
 #include "cli/disk_command.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <iomanip>
 #include <iostream>
 #include <memory>
@@ -103,6 +104,8 @@ DiskScanner::StepObserver progressLine() {
 
 int runDisk(std::string home, bool json) {
   if (home.empty()) home = defaultHome();
+  std::error_code error;
+  if (!home.empty()) home = std::filesystem::absolute(home, error).lexically_normal().string();
   while (home.size() > 1 && home.back() == '/') home.pop_back();
   if (home.empty() || !home.starts_with('/') || !DiskScanner::isDir(home)) {
     std::cerr << "kelvane disk: " << (home.empty() ? "no home folder" : "not a folder: " + home)
