@@ -23,6 +23,7 @@ TEST(LargeFiles, FindsBigFilesOutsideTrashAndBuildFolders) {
   write(h / "Movies/big.mov", 300'000);
   write(h / "small.txt", 1000);
   write(h / ".Trash/big.mov", 300'000);
+  write(h / ".local/share/Trash/files/big.mov", 300'000);
   write(h / "Projects/app/node_modules/big.bin", 300'000);
   write(h / ".cache/big.bin", 300'000);
   fs::resize_file(h / "small.txt", 50'000'000);  // sparse: large length, little allocated
