@@ -1,0 +1,23 @@
+#pragma once
+// `kelvane disk`: scans the home folder for clutter the way a sweep would, and shows
+// what each rule found, what the cleanup would do and the large items worth a look.
+// It only reads: nothing is deleted, moved or run that changes anything.
+#include <ostream>
+#include <vector>
+
+#include <nlohmann/json_fwd.hpp>
+
+#include "core/disk/disk_records.h"
+#include "core/planning/action.h"
+
+namespace kelvane::cli {
+
+// Prints the table of rules (title, items, size, note), the planned cleanup actions with
+// a few of their paths and their commands, and the suggestions. Names that are not valid
+// UTF-8 or hold control characters are shown with U+FFFD and "?".
+void printDiskReport(const DiskScan& scan, const std::vector<Action>& plan, std::ostream& out);
+
+// Returns {"scan": the whole scan, "plan": the actions} for --json.
+nlohmann::json diskReportJson(const DiskScan& scan, const std::vector<Action>& plan);
+
+}  // namespace kelvane::cli

@@ -1,0 +1,38 @@
+#include "platform/linux/disk_host.h"
+
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "core/disk/tool_locator.h"
+#include "core/support/testing/temp_dir.h"
+
+namespace kelvane {
+namespace {
+
+TEST(LinuxDiskHost, RealToolsInUsrBinAreFound) {
+  // Where xcode-select is absent the default answer would skip /usr/bin/git.
+  if (::access("/usr/bin/git", X_OK) != 0) GTEST_SKIP() << "git is not in /usr/bin here";
+  EXPECT_EQ(ToolLocator::find("git", "/nonexistent", "/usr/bin", LinuxDiskHost::developerDir),
+            "/usr/bin/git");
+}
+
+TEST(LinuxDiskHost, EnvironmentFollowsTheSettingsAndRunsToolsInTheirEnvironment) {
+  TempDir home;
+  const std::string h = home.path().string();
+  Config config = Config::fresh(Date(0));
+  config.projectRoots = {" ~/Code\n", "/srv/src", ""};
+  config.ignoredFiles = {"~/big.iso"};
+  const auto env = LinuxDiskHost::environment(h, config, Date(5));
+  EXPECT_EQ(env.projectRoots, (std::vector<std::string>{h + "/Code", "/srv/src"}));
+  EXPECT_EQ(env.ignored, std::set<std::string>{h + "/big.iso"});
+  EXPECT_FALSE(env.runningNames.empty());  // this test itself runs
+  const auto shell = env.tool("sh");
+  ASSERT_TRUE(shell);
+  const auto result = env.run({*shell, "-c", "echo \"$HOME\""});
+  ASSERT_TRUE(result);
+  EXPECT_EQ(result->out, h + "\n");
+}
+
+}  // namespace
+}  // namespace kelvane
