@@ -1,0 +1,62 @@
+#include "core/net/protected_summary.h"
+
+#include <gtest/gtest.h>
+
+namespace kelvane {
+namespace {
+
+using Kind = ProtectedRow::Kind;
+constexpr uint32_t kMe = 501;
+
+Proc proc(int32_t pid, std::string name, std::string path, uint64_t rss = 0, uint32_t uid = kMe) {
+  return {.pid = pid, .uid = uid, .name = std::move(name), .path = std::move(path), .rss = rss};
+}
+
+TEST(ProtectedSummary, CoreAndInUseRowsAreAlwaysThere) {
+  Snapshot s{.me = kMe};
+  s.procs = {proc(1, "tool", "/opt/tool")};
+  EXPECT_EQ(ProtectedSummary::rows(s),
+            (std::vector<ProtectedRow>{{.kind = Kind::core}, {.kind = Kind::inUse}}));
+}
+
+TEST(ProtectedSummary, CountsEachReasonInDisplayOrder) {
+  const std::string finder = "/System/Library/CoreServices/Finder.app/Contents/MacOS/Finder";
+  Snapshot s{.me = kMe, .frontPID = 40};
+  s.apps = {{.pid = 30, .name = "Finder"},
+            {.pid = 40, .name = "Mail", .bundlePath = "/Applications/Mail.app"}};
+  s.procs = {
+      proc(10, "ghost", ""),                                                   // unknown
+      proc(20, "helper", "/Applications/Mail.app/Contents/XPC/helper", 5),     // helpers
+      proc(21, "sim", "/x/Library/Developer/CoreSimulator/Devices/y/app", 9),  // helpers
+      proc(30, "Finder", finder, 50),                                          // core
+      proc(40, "Mail", "/Applications/Mail.app/Contents/MacOS/Mail", 70),      // in use
+      proc(50, "launchd", "/sbin/launchd", 1, 0),                              // other user
+      proc(60, "cfprefsd", "/usr/sbin/cfprefsd", 3),                           // system
+      proc(70, "tool", "/opt/tool"),                                           // none
+  };
+  EXPECT_EQ(ProtectedSummary::rows(s),
+            (std::vector<ProtectedRow>{
+                {.kind = Kind::otherUsers, .count = 1, .examples = {"launchd"}},
+                {.kind = Kind::system, .count = 1, .examples = {"cfprefsd"}},
+                {.kind = Kind::core, .count = 1, .examples = {"Finder"}},
+                {.kind = Kind::helpers, .count = 2, .examples = {"sim", "helper"}},
+                {.kind = Kind::inUse, .count = 1, .examples = {"Mail"}},
+                {.kind = Kind::unknown, .count = 1, .examples = {"ghost"}},
+            }));
+}
+
+TEST(ProtectedSummary, ExamplesAreDistinctNamesLargestFirst) {
+  Snapshot s{.me = kMe};
+  s.procs = {proc(1, "a", "/p", 10, 0), proc(2, "b", "/p", 50, 0), proc(3, "a", "/p", 40, 0),
+             proc(4, "b", "/p", 50, 0), proc(5, "a", "/p", 20, 0)};
+  const auto rows = ProtectedSummary::rows(s);
+  ASSERT_EQ(rows.size(), 3u);
+  EXPECT_EQ(rows[0], (ProtectedRow{.kind = Kind::otherUsers, .count = 5, .examples = {"b", "a"}}));
+  s.procs = {proc(1, "d", "/usr/d", 20), proc(2, "a", "/usr/a", 10), proc(3, "b", "/usr/b", 50),
+             proc(4, "c", "/usr/c", 30), proc(5, "e", "/usr/e", 30)};
+  EXPECT_EQ(ProtectedSummary::rows(s)[0],
+            (ProtectedRow{.kind = Kind::system, .count = 5, .examples = {"b", "c", "e"}}));
+}
+
+}  // namespace
+}  // namespace kelvane
