@@ -12,95 +12,60 @@
 namespace kelvane {
 namespace {
 
-Calendar zone(const char* name) {
-  const auto calendar = Calendar::named(name);
-  EXPECT_TRUE(calendar) << name;
-  return calendar.value_or(Calendar::utc());
-}
-
+Calendar zone(const char* name) { return Calendar::named(name).value(); }
 Date utc(const char* text) { return Date::fromISO8601(text).value(); }
 
-// A local wall-clock time; a repeated time means its first occurrence.
-Date wall(const Calendar& c, int year, int month, int day, int hour, int minute, int second = 0) {
-  return c.dateOf({year, month, day, 1, hour, minute, second}).value();
-}
-
 TEST(ScheduleNext, SlotsLieOnTheGridStrictlyAfterTheMoment) {
-  const Calendar berlin = zone("Europe/Berlin");
-  const auto at = [&](int h, int m, int s = 0) { return wall(berlin, 2026, 5, 12, h, m, s); };
-  EXPECT_EQ(Schedule::next(at(10, 0), 15, berlin), at(10, 15));
-  EXPECT_EQ(Schedule::next(at(10, 14, 59), 15, berlin), at(10, 15));
-  EXPECT_EQ(Schedule::next(at(10, 14, 59) + 0.999, 15, berlin), at(10, 15));
-  EXPECT_EQ(Schedule::next(at(23, 50), 15, berlin), wall(berlin, 2026, 5, 13, 0, 0));
-  EXPECT_EQ(Schedule::next(at(0, 0), 1440, berlin), wall(berlin, 2026, 5, 13, 0, 0));
-  for (const int64_t every : {int64_t{0}, int64_t{-30}, INT64_MIN})
-    EXPECT_EQ(Schedule::next(at(10, 7, 30), every, berlin), at(10, 8)) << every;
-}
-
-TEST(ScheduleNext, APeriodThatDoesNotDivideADayRestartsAtMidnight) {
-  for (const char* name : {"Europe/Berlin", "America/New_York"}) {
-    const Calendar c = zone(name);
-    // Slot 15 of the day's grid (1500 minutes) lies at 01:00 the next day...
-    const Date late = Schedule::next(wall(c, 2026, 6, 10, 23, 30), 100, c);
-    EXPECT_EQ(late, wall(c, 2026, 6, 11, 1, 0)) << name;
-    // ...and from there the new day's grid counts: 00:00, 01:40, 03:20.
-    EXPECT_EQ(Schedule::next(late, 100, c), wall(c, 2026, 6, 11, 1, 40)) << name;
-  }
-}
-
-TEST(ScheduleNext, CountsElapsedTimeFromMidnightOnDaylightSavingDays) {
-  const Calendar berlin = zone("Europe/Berlin");
-  const Calendar newYork = zone("America/New_York");
-  const std::tuple<Calendar, Date, int64_t, Date> cases[] = {
-      // Berlin, 23-hour day: two hours after midnight is 03:00 summer time.
-      {berlin, utc("2026-03-29T00:50:00Z"), 15, utc("2026-03-29T01:00:00Z")},
-      // 22 h 30 m into the short day; slot 14 (23 h 20 m) is 00:20 the next day.
-      {berlin, utc("2026-03-29T21:30:00Z"), 100, utc("2026-03-29T22:20:00Z")},
-      // Berlin, 25-hour day: from 02:50 summer time to 02:00 winter time.
-      {berlin, utc("2026-10-25T00:50:00Z"), 15, utc("2026-10-25T01:00:00Z")},
-      // Slot 15 (25 h) of the long day is the next midnight exactly.
-      {berlin, utc("2026-10-25T22:30:00Z"), 100, utc("2026-10-25T23:00:00Z")},
-      // New York, 23-hour day: 01:59 EST is followed by 03:00 EDT.
-      {newYork, utc("2026-03-08T06:59:00Z"), 30, utc("2026-03-08T07:00:00Z")},
-      // New York, 25-hour day: the repeated hour gets its own slots.
-      {newYork, utc("2026-11-01T05:45:00Z"), 30, utc("2026-11-01T06:00:00Z")},
-      {newYork, utc("2026-11-01T06:00:00Z"), 30, utc("2026-11-01T06:30:00Z")},
-      // 1440 minutes after midnight of a 23-hour day is 01:00 the next day.
-      {newYork, utc("2026-03-08T05:00:00Z"), 1440, utc("2026-03-09T05:00:00Z")},
+  const Calendar c = zone("Europe/Berlin");
+  const auto at = [&](int day, int h, int m, int s = 0) {
+    return c.dateOf({2026, 5, day, 1, h, m, s}).value();
   };
-  for (const auto& [calendar, after, every, expected] : cases)
-    EXPECT_EQ(Schedule::next(after, every, calendar).iso8601(), expected.iso8601())
-        << calendar.zoneName() << " after " << after.iso8601() << " every " << every;
+  EXPECT_EQ(Schedule::next(at(12, 10, 0), 15, c), at(12, 10, 15));
+  EXPECT_EQ(Schedule::next(at(12, 10, 14, 59) + 0.5, 15, c), at(12, 10, 15));
+  EXPECT_EQ(Schedule::next(at(12, 23, 50), 15, c), at(13, 0, 0));
+  for (const int64_t every : {int64_t{0}, int64_t{-30}, INT64_MIN})
+    EXPECT_EQ(Schedule::next(at(12, 10, 7, 30), every, c), at(12, 10, 8)) << every;
+  // Slot 15 of a 100-minute grid lies past midnight; the new day's grid then counts.
+  EXPECT_EQ(Schedule::next(at(12, 23, 30), 100, c), at(13, 1, 0));
+  EXPECT_EQ(Schedule::next(at(13, 1, 0), 100, c), at(13, 1, 40));
+  EXPECT_TRUE(std::isnan(Schedule::next(Date(NAN), 15, c).unix()));
 }
 
-TEST(ScheduleNext, ADayWithoutMidnightCountsFromItsFirstMoment) {
-  // São Paulo moved its clocks from 00:00 to 01:00 on 4 November 2018.
-  const Calendar saoPaulo = zone("America/Sao_Paulo");
-  EXPECT_EQ(Schedule::next(utc("2018-11-04T03:10:00Z"), 15, saoPaulo), utc("2018-11-04T03:15:00Z"));
-}
-
-TEST(ScheduleNext, NonFiniteMomentsComeBackUnchanged) {
-  const Date nan(std::nan(""));
-  EXPECT_TRUE(std::isnan(Schedule::next(nan, 15, Calendar::utc()).unix()));
+TEST(ScheduleNext, CountsElapsedTimeFromLocalMidnightOnDaylightSavingDays) {
+  const std::tuple<const char*, const char*, int64_t, const char*> cases[] = {
+      // Berlin, 23-hour day: two hours after midnight is 03:00 summer time.
+      {"Europe/Berlin", "2026-03-29T00:50:00Z", 15, "2026-03-29T01:00:00Z"},
+      // 22 h 30 m into the short day; slot 14 (23 h 20 m) is 00:20 the next day.
+      {"Europe/Berlin", "2026-03-29T21:30:00Z", 100, "2026-03-29T22:20:00Z"},
+      // Berlin, 25-hour day: 02:50 summer time, then 02:00 winter time.
+      {"Europe/Berlin", "2026-10-25T00:50:00Z", 15, "2026-10-25T01:00:00Z"},
+      {"Europe/Berlin", "2026-10-25T22:30:00Z", 100, "2026-10-25T23:00:00Z"},
+      // New York, 23-hour day: 01:59 EST is followed by 03:00 EDT.
+      {"America/New_York", "2026-03-08T06:59:00Z", 30, "2026-03-08T07:00:00Z"},
+      {"America/New_York", "2026-03-08T05:00:00Z", 1440, "2026-03-09T05:00:00Z"},
+      // New York, 25-hour day: the repeated hour has slots of its own.
+      {"America/New_York", "2026-11-01T05:45:00Z", 30, "2026-11-01T06:00:00Z"},
+      {"America/New_York", "2026-11-01T06:00:00Z", 30, "2026-11-01T06:30:00Z"},
+      // São Paulo had no midnight on 4 November 2018: the day starts at 01:00.
+      {"America/Sao_Paulo", "2018-11-04T03:10:00Z", 15, "2018-11-04T03:15:00Z"},
+  };
+  for (const auto& [name, after, every, expected] : cases)
+    EXPECT_EQ(Schedule::next(utc(after), every, zone(name)).iso8601(), expected)
+        << name << " after " << after << " every " << every;
 }
 
 TEST(ScheduleMode, FirstMatchingConditionWins) {
   const Date slot = utc("2026-05-12T10:15:00Z");
-  const Date learnt = slot;  // learning ended at the slot
   const Date learning = slot + 3600;
   const std::tuple<ScheduleState, Date, RunMode> cases[] = {
       // state, learningUntil, mode
-      {{.pausedUntil = slot + 1}, learnt, RunMode::paused},
-      {{.pausedUntil = slot}, learnt, RunMode::live},  // a pause ending at the slot is over
-      {{.pausedUntil = slot - 1}, learnt, RunMode::live},
-      {{.pausedUntil = Date::distantFuture()}, learnt, RunMode::paused},
-      {{.cancelledRunAt = slot, .pausedUntil = slot + 60}, learnt, RunMode::paused},
-      {{.cancelledRunAt = slot}, learnt, RunMode::cancelled},
+      {{.pausedUntil = slot + 1}, slot, RunMode::paused},
+      {{.pausedUntil = slot}, slot, RunMode::live},  // a pause ending at the slot is over
+      {{.pausedUntil = Date::distantFuture()}, slot, RunMode::paused},
+      {{.cancelledRunAt = slot, .pausedUntil = slot + 60}, slot, RunMode::paused},
       {{.cancelledRunAt = slot}, learning, RunMode::cancelled},
-      {{.cancelledRunAt = slot - 900}, learnt, RunMode::live},  // only that slot
-      {{.cancelledRunAt = slot + 0.5}, learnt, RunMode::live},
+      {{.cancelledRunAt = slot - 900}, slot, RunMode::live},  // only that very slot
       {{.pausedUntil = slot}, learning, RunMode::learning},
-      {{}, learning, RunMode::learning},
       {{}, slot + 0.001, RunMode::learning},
   };
   for (const auto& [state, learningUntil, expected] : cases)
@@ -108,83 +73,54 @@ TEST(ScheduleMode, FirstMatchingConditionWins) {
         << nlohmann::json(state).dump() << " learning until " << learningUntil.iso8601();
 }
 
-TEST(ScheduleWeekly, BoundaryIsSundayThreeInTheMorning) {
-  const Calendar berlin = zone("Europe/Berlin");
-  const auto at = [&](int day, int h, int m, int s = 0) {
-    return wall(berlin, 2026, 3, day, h, m, s);
-  };
-  const Date saturday = at(14, 12, 0);  // Sunday is 15 March 2026.
-  EXPECT_TRUE(Schedule::weeklyDue(at(15, 3, 0), saturday, berlin));
-  EXPECT_FALSE(Schedule::weeklyDue(at(15, 2, 59, 59), saturday, berlin));
-  EXPECT_TRUE(Schedule::weeklyDue(at(15, 4, 0), at(15, 2, 30), berlin));
-  EXPECT_FALSE(Schedule::weeklyDue(at(15, 4, 0), at(15, 3, 30), berlin));
-  EXPECT_FALSE(Schedule::weeklyDue(at(15, 4, 0), at(15, 3, 0), berlin));
-  EXPECT_TRUE(Schedule::weeklyDue(at(18, 9, 0), at(1, 9, 0), berlin));  // two weeks ago
-  EXPECT_FALSE(Schedule::weeklyDue(at(21, 23, 0), at(15, 3, 0), berlin));
-  EXPECT_FALSE(Schedule::weeklyDue(at(15, 4, 0), std::nullopt, berlin));
-  EXPECT_FALSE(Schedule::weeklyDue(at(15, 4, 0), Date(std::nan("")), berlin));
-  EXPECT_FALSE(Schedule::weeklyDue(Date(std::nan("")), saturday, berlin));
-}
-
-TEST(ScheduleWeekly, BoundaryFollowsTheCalendarsZone) {
-  // 02:30 UTC is 03:30 in Berlin but 21:30 on Saturday in New York.
-  const Date at = utc("2026-03-15T02:30:00Z");
-  const Date saturday = utc("2026-03-14T10:00:00Z");
-  EXPECT_TRUE(Schedule::weeklyDue(at, saturday, zone("Europe/Berlin")));
-  EXPECT_FALSE(Schedule::weeklyDue(at, saturday, Calendar::utc()));
-  EXPECT_FALSE(Schedule::weeklyDue(at, saturday, zone("America/New_York")));
-}
-
-TEST(ScheduleWeekly, DaylightSavingSundays) {
-  struct Case {
-    const char* zone;
-    const char* last;
-    const char* at;
-    bool due;
-  };
-  const Case cases[] = {
-      // Berlin, 23-hour Sunday: 03:00 summer time is 01:00 UTC.
+TEST(ScheduleWeekly, DueOncePastSundayThreeInTheMorningLocalTime) {
+  const std::tuple<const char*, const char*, const char*, bool> cases[] = {
+      // zone, last run, now, due. Berlin on Sunday 15 March 2026 (UTC+1):
+      {"Europe/Berlin", "2026-03-14T11:00:00Z", "2026-03-15T02:00:00Z", true},   // Sat; 03:00
+      {"Europe/Berlin", "2026-03-14T11:00:00Z", "2026-03-15T01:59:00Z", false},  // 02:59
+      {"Europe/Berlin", "2026-03-15T01:30:00Z", "2026-03-15T03:00:00Z", true},   // 02:30; 04:00
+      {"Europe/Berlin", "2026-03-15T02:30:00Z", "2026-03-15T03:00:00Z", false},  // 03:30; 04:00
+      {"Europe/Berlin", "2026-03-01T08:00:00Z", "2026-03-18T08:00:00Z", true},   // weeks ago
+      // The same moment is not yet Sunday 03:00 in UTC or New York.
+      {"UTC", "2026-03-14T11:00:00Z", "2026-03-15T02:30:00Z", false},
+      {"America/New_York", "2026-03-14T11:00:00Z", "2026-03-15T02:30:00Z", false},
+      // Berlin, 23- and 25-hour Sundays: 03:00 is 01:00 and 02:00 UTC.
       {"Europe/Berlin", "2026-03-28T12:00:00Z", "2026-03-29T00:59:59Z", false},
       {"Europe/Berlin", "2026-03-28T12:00:00Z", "2026-03-29T01:00:00Z", true},
-      // Berlin, 25-hour Sunday: 02:30 winter time is still before 03:00.
-      {"Europe/Berlin", "2026-10-24T12:00:00Z", "2026-10-25T01:30:00Z", false},
+      {"Europe/Berlin", "2026-10-24T12:00:00Z", "2026-10-25T01:30:00Z", false},  // 02:30 CET
       {"Europe/Berlin", "2026-10-24T12:00:00Z", "2026-10-25T02:00:00Z", true},
-      // New York, 23-hour Sunday: 01:30 EST the same morning counts as before.
+      // New York, 23- and 25-hour Sundays: 03:00 is 07:00 and 08:00 UTC.
       {"America/New_York", "2026-03-07T12:00:00Z", "2026-03-08T06:59:59Z", false},
-      {"America/New_York", "2026-03-07T12:00:00Z", "2026-03-08T07:00:00Z", true},
-      {"America/New_York", "2026-03-08T06:30:00Z", "2026-03-08T08:00:00Z", true},
-      // New York, 25-hour Sunday: 03:00 EST is 08:00 UTC.
+      {"America/New_York", "2026-03-08T06:30:00Z", "2026-03-08T07:00:00Z", true},  // 01:30 EST
       {"America/New_York", "2026-10-31T12:00:00Z", "2026-11-01T07:59:59Z", false},
       {"America/New_York", "2026-10-31T12:00:00Z", "2026-11-01T08:00:00Z", true},
-      // Helsinki skips from 03:00 to 04:00: the boundary is the first valid moment.
-      {"Europe/Helsinki", "2026-03-28T12:00:00Z", "2026-03-29T00:59:59Z", false},
-      {"Europe/Helsinki", "2026-03-28T12:00:00Z", "2026-03-29T01:00:00Z", true},
+      // Helsinki skips 03:00-04:00 in March: the boundary is the first valid moment...
+      {"Europe/Helsinki", "2026-03-29T00:59:00Z", "2026-03-29T00:59:59Z", false},
       {"Europe/Helsinki", "2026-03-29T00:59:00Z", "2026-03-29T01:00:00Z", true},
-      // Helsinki repeats 03:00-04:00: the first occurrence is the boundary.
+      // ...and repeats it in October: the first occurrence counts.
       {"Europe/Helsinki", "2026-10-24T12:00:00Z", "2026-10-25T00:30:00Z", true},
       {"Europe/Helsinki", "2026-10-25T00:30:00Z", "2026-10-25T01:30:00Z", false},
   };
-  for (const auto& c : cases)
-    EXPECT_EQ(Schedule::weeklyDue(utc(c.at), utc(c.last), zone(c.zone)), c.due)
-        << c.zone << " last " << c.last << " at " << c.at;
+  for (const auto& [name, last, now, due] : cases)
+    EXPECT_EQ(Schedule::weeklyDue(utc(now), utc(last), zone(name)), due)
+        << name << " last " << last << " now " << now;
+  const Calendar c = Calendar::utc();
+  EXPECT_FALSE(Schedule::weeklyDue(utc("2026-03-18T08:00:00Z"), std::nullopt, c));
+  EXPECT_FALSE(Schedule::weeklyDue(utc("2026-03-18T08:00:00Z"), Date(NAN), c));
+  EXPECT_FALSE(Schedule::weeklyDue(Date(NAN), utc("2026-03-01T08:00:00Z"), c));
 }
 
-TEST(ScheduleStateJSON, RoundTripsAndWritesOnlyPresentFields) {
+TEST(ScheduleStateJSON, WritesPresentFieldsAndReadsDamagedOnesAsAbsent) {
   const ScheduleState full{.cancelledRunAt = utc("2026-05-12T10:15:00Z"),
                            .pausedUntil = Date::distantFuture(),
                            .lastWeeklyRun = utc("2026-05-10T03:00:00Z")};
   EXPECT_EQ(decodeJson<ScheduleState>(nlohmann::json(full).dump()), full);
   EXPECT_EQ(nlohmann::json(ScheduleState()).dump(), "{}");
-  const ScheduleState paused{.pausedUntil = utc("2026-05-12T11:00:00Z")};
-  EXPECT_EQ(nlohmann::json(paused).dump(), R"({"pausedUntil":"2026-05-12T11:00:00Z"})");
-}
-
-TEST(ScheduleStateJSON, DamagedKeysReadAbsentAndSpareTheOthers) {
-  const auto state = decodeJson<ScheduleState>(
-      R"({"cancelledRunAt":null,"pausedUntil":17,"lastWeeklyRun":"2026-05-10T03:00:00Z"})");
-  EXPECT_EQ(state, (ScheduleState{.lastWeeklyRun = utc("2026-05-10T03:00:00Z")}));
-  EXPECT_EQ(decodeJson<ScheduleState>(R"({"pausedUntil":"tomorrow"})"), ScheduleState());
-  for (const char* text : {"[]", "null", "\"x\"", "{}"})
+  EXPECT_EQ(
+      decodeJson<ScheduleState>(
+          R"({"cancelledRunAt":null,"pausedUntil":17,"lastWeeklyRun":"2026-05-10T03:00:00Z"})"),
+      (ScheduleState{.lastWeeklyRun = full.lastWeeklyRun}));
+  for (const char* text : {R"({"pausedUntil":"tomorrow"})", "[]", "null"})
     EXPECT_EQ(decodeJson<ScheduleState>(text), ScheduleState()) << text;
 }
 

@@ -64,7 +64,8 @@ std::string appKey(const RunningApp& app);
 
 // Evaluates the alerts at the snapshot's time. With alerts off or an unknown
 // physical memory size there are no alerts and no memory streaks, but the
-// pressure level and evaluation time are still recorded.
+// pressure level and evaluation time are still recorded; a snapshot time that
+// is not finite changes nothing. `calendar` is unused: silences carry their end.
 UsageEvaluation evaluate(const Snapshot& snapshot, const Activity& activity, const Config& config,
                          const UsageWatchState& state, const Calendar& calendar);
 
