@@ -12,13 +12,6 @@ Proc proc(int32_t pid, std::string name, std::string path, uint64_t rss = 0, uin
   return {.pid = pid, .uid = uid, .name = std::move(name), .path = std::move(path), .rss = rss};
 }
 
-TEST(ProtectedSummary, CoreAndInUseRowsAreAlwaysThere) {
-  Snapshot s{.me = kMe};
-  s.procs = {proc(1, "tool", "/opt/tool")};
-  EXPECT_EQ(ProtectedSummary::rows(s),
-            (std::vector<ProtectedRow>{{.kind = Kind::core}, {.kind = Kind::inUse}}));
-}
-
 TEST(ProtectedSummary, CountsEachReasonInDisplayOrder) {
   const std::string finder = "/System/Library/CoreServices/Finder.app/Contents/MacOS/Finder";
   Snapshot s{.me = kMe, .frontPID = 40};
@@ -34,23 +27,24 @@ TEST(ProtectedSummary, CountsEachReasonInDisplayOrder) {
       proc(60, "cfprefsd", "/usr/sbin/cfprefsd", 3),                           // system
       proc(70, "tool", "/opt/tool"),                                           // none
   };
-  EXPECT_EQ(ProtectedSummary::rows(s),
-            (std::vector<ProtectedRow>{
-                {.kind = Kind::otherUsers, .count = 1, .examples = {"launchd"}},
-                {.kind = Kind::system, .count = 1, .examples = {"cfprefsd"}},
-                {.kind = Kind::core, .count = 1, .examples = {"Finder"}},
-                {.kind = Kind::helpers, .count = 2, .examples = {"sim", "helper"}},
-                {.kind = Kind::inUse, .count = 1, .examples = {"Mail"}},
-                {.kind = Kind::unknown, .count = 1, .examples = {"ghost"}},
-            }));
+  EXPECT_EQ(ProtectedSummary::rows(s), (std::vector<ProtectedRow>{
+                                           {Kind::otherUsers, 1, {"launchd"}},
+                                           {Kind::system, 1, {"cfprefsd"}},
+                                           {Kind::core, 1, {"Finder"}},
+                                           {Kind::helpers, 2, {"sim", "helper"}},  // largest first
+                                           {Kind::inUse, 1, {"Mail"}},
+                                           {Kind::unknown, 1, {"ghost"}},
+                                       }));
 }
 
-TEST(ProtectedSummary, ExamplesAreDistinctNamesLargestFirst) {
+TEST(ProtectedSummary, DistinctExamplesLargestFirstAndAlwaysCoreAndInUseRows) {
   Snapshot s{.me = kMe};
   s.procs = {proc(1, "a", "/p", 10, 0), proc(2, "b", "/p", 50, 0), proc(3, "a", "/p", 40, 0),
              proc(4, "c", "/p", 30, 0), proc(5, "e", "/p", 30, 0), proc(6, "d", "/p", 20, 0)};
-  EXPECT_EQ(ProtectedSummary::rows(s)[0],
-            (ProtectedRow{.kind = Kind::otherUsers, .count = 6, .examples = {"b", "a", "c"}}));
+  EXPECT_EQ(
+      ProtectedSummary::rows(s),
+      (std::vector<ProtectedRow>{
+          {Kind::otherUsers, 6, {"b", "a", "c"}}, {Kind::core, 0, {}}, {Kind::inUse, 0, {}}}));
 }
 
 }  // namespace

@@ -60,29 +60,25 @@ TEST(ScreenTime, RestartsAtLocalMidnightIncludingDaylightSavingDays) {
 
 TEST(ScreenTime, AnotherBootOrKnownSessionStartsAFreshRecord) {
   const Calendar c = Calendar::utc();
-  const ScreenTime counted{
-      .day = c.startOfDay(kNoon), .boot = kBoot, .session = 1, .windows = {{7, 60}}, .last = kNoon};
+  const ScreenTime counted{c.startOfDay(kNoon), kBoot, 1, {{7, 60}}, kNoon};
+  const Date next = kNoon + 1;
   const auto fresh = [&](std::optional<Date> boot, std::optional<int32_t> session) {
-    return ScreenTime{.day = counted.day, .boot = boot, .session = session, .last = kNoon + 1};
+    return ScreenTime{counted.day, boot, session, {}, next};
   };
-  EXPECT_EQ(counted.noted(7, kNoon + 1, true, kBoot + 60, 1, c), fresh(kBoot + 60, 1));
-  EXPECT_EQ(counted.noted(7, kNoon + 1, true, std::nullopt, 1, c), fresh(std::nullopt, 1));
-  EXPECT_EQ(counted.noted(7, kNoon + 1, true, kBoot, 2, c), fresh(kBoot, 2));
-  EXPECT_EQ(counted.noted(7, kNoon + 1, true, kBoot, std::nullopt, c).seconds(7), 61);
-  ScreenTime unknown = counted;
-  unknown.session.reset();
-  const ScreenTime filled = unknown.noted(7, kNoon + 1, true, kBoot, 4, c);
-  EXPECT_EQ(std::pair(filled.session, filled.seconds(7)), std::pair(std::optional(4), 61.0));
-  unknown.boot.reset();
-  EXPECT_EQ(unknown.noted(7, kNoon + 1, true, kBoot, 1, c), fresh(kBoot, 1));
+  EXPECT_EQ(counted.noted(7, next, true, kBoot + 60, 1, c), fresh(kBoot + 60, 1));
+  EXPECT_EQ(counted.noted(7, next, true, std::nullopt, 1, c), fresh(std::nullopt, 1));
+  EXPECT_EQ(counted.noted(7, next, true, kBoot, 2, c), fresh(kBoot, 2));
+  EXPECT_EQ(counted.noted(7, next, true, kBoot, std::nullopt, c).seconds(7), 61);
+  const ScreenTime unknown{counted.day, kBoot, std::nullopt, {{7, 60}}, kNoon};
+  EXPECT_EQ(unknown.noted(7, next, true, kBoot, 4, c),
+            (ScreenTime{counted.day, kBoot, 4, {{7, 61}}, next}));
+  const ScreenTime bootless{counted.day, std::nullopt, 1, {{7, 60}}, kNoon};
+  EXPECT_EQ(bootless.noted(7, next, true, kBoot, 1, c), fresh(kBoot, 1));
 }
 
 TEST(ScreenTimeJSON, RoundTripsWithWindowIDsAsKeysAndFailsWholeWhenDamaged) {
-  const ScreenTime record{.day = utc("2026-06-10T00:00:00Z"),
-                          .boot = kBoot,
-                          .session = -3,
-                          .windows = {{7, 12.5}, {4294967295u, 1}},
-                          .last = kNoon};
+  const ScreenTime record{
+      utc("2026-06-10T00:00:00Z"), kBoot, -3, {{7, 12.5}, {4294967295u, 1}}, kNoon};
   EXPECT_EQ(nlohmann::json(record).at("windows").dump(), R"({"4294967295":1.0,"7":12.5})");
   EXPECT_EQ(decodeJson<ScreenTime>(nlohmann::json(record).dump()), record);
   EXPECT_EQ(decodeJson<ScreenTime>(R"({"day":"2026-06-10T00:00:00Z","windows":{},"last":null})"),

@@ -7,8 +7,8 @@
 namespace kelvane {
 
 void PrintTo(const UsageAlert& a, std::ostream* os) {
-  *os << "{" << int(a.kind.which) << "/" << a.kind.level << " " << a.app << " " << a.pid << " cpu "
-      << a.cpu << " bytes " << a.bytes << " ofRAM " << a.ofRAM << "}";
+  *os << int(a.kind.which) << "/" << a.kind.level << " " << a.app << " cpu " << a.cpu << " bytes "
+      << a.bytes << " ofRAM " << a.ofRAM;
 }
 
 namespace {
@@ -17,6 +17,7 @@ const Date kStart = *Date::fromISO8601("2026-06-10T10:00:00Z");  // 12:00 in Ber
 const std::string kBig = "com.example.Big";
 const std::string kPressure = "pressure";
 using Kinds = std::vector<UsageAlert::Kind>;
+using Times = std::map<std::string, Date>;
 const auto kMemory = UsageAlert::Kind::memory();
 const auto kCPU = UsageAlert::Kind::cpu();
 const auto pressure = UsageAlert::Kind::pressure;
@@ -34,13 +35,13 @@ struct Watch {
 
   std::vector<UsageAlert> at(Date now) {
     Snapshot s{.at = now, .health = {.pressure = level, .memTotal = memTotal}};
-    s.apps = {{.pid = 10, .bundleID = kBig, .name = "Big", .bundlePath = "/A/Big.app"},
-              {.pid = 20, .name = "Editor"},
-              {.pid = 30, .name = "Menu", .policy = AppPolicy::accessory}};
-    s.procs = {{.pid = 30, .path = "/opt/menu", .rss = 900},
-               {.pid = 20, .path = "/opt/editor", .rss = 100},
-               {.pid = 10, .path = "/A/Big.app/Contents/MacOS/Big", .rss = bigMemory},
-               {.pid = 11, .path = "/A/Big.app/Contents/MacOS/Helper", .rss = 10}};
+    s.apps = {{10, kBig, "Big", "/A/Big.app"},
+              {20, {}, "Editor"},
+              {30, {}, "Menu", {}, AppPolicy::accessory}};
+    s.procs = {{.pid = 30, .rss = 900},
+               {.pid = 20, .rss = 100},
+               {.pid = 10, .path = "/A/Big.app/Big", .rss = bigMemory},
+               {.pid = 11, .path = "/A/Big.app/Helper", .rss = 10}};
     Activity activity;
     activity.cpu[10] = {{.at = now - 600, .cpu = 0}, {.at = now, .cpu = bigCores * 600}};
     auto result = UsageWatch::evaluate(s, activity, config, state, calendar);
@@ -57,21 +58,19 @@ struct Watch {
 TEST(UsageWatchMemory, AlertsAfterTenMinutesAtAQuarterWithoutFiveMinuteGaps) {
   Watch watch;
   for (const double t : {0, 300, 599}) EXPECT_EQ(watch.kindsAt(kStart + t), Kinds{}) << t;
-  EXPECT_EQ(
-      watch.at(kStart + 600),
-      (std::vector<UsageAlert>{
-          {.kind = kMemory, .app = kBig, .name = "Big", .pid = 10, .bytes = 310, .ofRAM = 0.31}}));
+  EXPECT_EQ(watch.at(kStart + 600),
+            (std::vector<UsageAlert>{{kMemory, kBig, "Big", 10, 0, 310, 0.31}}));
   Watch gap;
   gap.bigMemory = 240;  // exactly a quarter with the helper
   for (const double t : {0, 301, 600, 900}) EXPECT_EQ(gap.kindsAt(kStart + t), Kinds{}) << t;
   EXPECT_EQ(gap.kindsAt(kStart + 901), Kinds{kMemory});
   gap.bigMemory = 239;
   gap.at(kStart + 1000);
-  EXPECT_TRUE(gap.state.highSince.empty());
-  Watch back;  // a clock set back by more than five minutes breaks the streak too
-  back.at(kStart);
-  back.at(kStart - 400);
-  EXPECT_EQ(back.state.highSince, (std::map<std::string, Date>{{kBig, kStart - 400}}));
+  EXPECT_EQ(gap.state.highSince, Times{});
+  gap.bigMemory = 300;  // a clock set back by more than five minutes restarts the streak
+  gap.at(kStart + 1100);
+  gap.at(kStart + 700);
+  EXPECT_EQ(gap.state.highSince, (Times{{kBig, kStart + 700}}));
 }
 
 TEST(UsageWatch, OneAlertPerApplicationAndHourWhateverTheKind) {
@@ -83,9 +82,8 @@ TEST(UsageWatch, OneAlertPerApplicationAndHourWhateverTheKind) {
   EXPECT_EQ(watch.kindsAt(kStart + 3600), Kinds{kMemory});  // memory comes before CPU
   watch.bigMemory = 0;
   EXPECT_EQ(watch.kindsAt(kStart + 7199), Kinds{});
-  const auto alerts = watch.at(kStart + 7200);
-  ASSERT_EQ(alerts.size(), 1u);
-  EXPECT_EQ(std::pair(alerts[0].kind, alerts[0].cpu), std::pair(kCPU, 3.0));
+  EXPECT_EQ(watch.at(kStart + 7200),
+            (std::vector<UsageAlert>{{kCPU, kBig, "Big", 10, 3, 10, 0.01}}));
 }
 
 TEST(UsageWatchPressure, AlertsWhenTheLevelRisesAboveTheHoursHighest) {
@@ -93,24 +91,16 @@ TEST(UsageWatchPressure, AlertsWhenTheLevelRisesAboveTheHoursHighest) {
   watch.bigMemory = 85;  // Editor is the largest regular application; Menu is no candidate
   const std::pair<int64_t, Kinds> steps[] = {
       {1, {}}, {2, {pressure(2)}}, {2, {}}, {4, {pressure(4)}}, {2, {}}, {4, {}}};
-  Date now = kStart;
-  for (const auto& [level, kinds] : steps) {
-    watch.level = level;
-    EXPECT_EQ(watch.kindsAt(now), kinds) << "level " << level << " at " << now.iso8601();
-    now = now + 60;
+  for (size_t i = 0; i < std::size(steps); ++i) {
+    watch.level = steps[i].first;
+    EXPECT_EQ(watch.kindsAt(kStart + 60.0 * i), steps[i].second) << "step " << i;
   }
-  EXPECT_EQ(watch.state.lastAlert,
-            (std::map<std::string, Date>{{"Editor", kStart + 180}, {kPressure, kStart + 180}}));
+  EXPECT_EQ(watch.state.lastAlert, (Times{{"Editor", kStart + 180}, {kPressure, kStart + 180}}));
   watch.level = 1;
   watch.at(kStart + 3600);
   watch.level = 2;  // an hour after the last pressure alert its level is forgotten
-  const auto alerts = watch.at(kStart + 3780);
-  EXPECT_EQ(alerts, (std::vector<UsageAlert>{{.kind = pressure(2),
-                                              .app = "Editor",
-                                              .name = "Editor",
-                                              .pid = 20,
-                                              .bytes = 100,
-                                              .ofRAM = 0.1}}));
+  EXPECT_EQ(watch.at(kStart + 3780),
+            (std::vector<UsageAlert>{{pressure(2), "Editor", "Editor", 20, 0, 100, 0.1}}));
 }
 
 TEST(UsageWatchQuiet, SilencesUntilLocalMidnight) {
@@ -130,8 +120,8 @@ TEST(UsageWatchQuiet, SilencesUntilLocalMidnight) {
   app.level = 2;
   for (double t = 0; t < 43200; t += 300) EXPECT_EQ(app.kindsAt(kStart + t), Kinds{}) << t;
   EXPECT_EQ(app.kindsAt(kStart + 43200), Kinds{kMemory});  // 00:00 in Berlin
-  app.level = 3;
   EXPECT_EQ(app.state.quietPressureLevel, std::nullopt);
+  app.level = 3;
   EXPECT_EQ(app.kindsAt(kStart + 43260), Kinds{pressure(3)});
 }
 
@@ -149,9 +139,7 @@ TEST(UsageWatch, NeverListedOffOrUnknownMemoryMakeNoAlerts) {
     watch.level = 4;
     watch.bigCores = 8;
     EXPECT_EQ(watch.kindsAt(kStart + 600), Kinds{}) << off;
-    EXPECT_TRUE(watch.state.highSince.empty());
-    EXPECT_EQ(std::pair(watch.state.pressure, watch.state.lastEvaluated),
-              std::pair(std::optional<int64_t>(4), std::optional(kStart + 600)));
+    EXPECT_EQ(watch.state, (UsageWatchState{.lastEvaluated = kStart + 600, .pressure = 4}));
   }
 }
 
@@ -164,10 +152,10 @@ TEST(UsageWatch, ExpiresSilencesAndAlertsAtTheirBoundaries) {
       .alertedLevel = 4,
       .quietPressureLevel = 3};
   watch.at(kStart);
-  EXPECT_EQ(watch.state.lastAlert, (std::map<std::string, Date>{{"b", kStart - 3599}}));
-  EXPECT_EQ(watch.state.quietUntil, (std::map<std::string, Date>{{"d", kStart + 1}}));
-  EXPECT_EQ(std::pair(watch.state.alertedLevel, watch.state.quietPressureLevel),
-            std::pair(std::optional<int64_t>(), std::optional<int64_t>()));
+  EXPECT_EQ(watch.state, (UsageWatchState{.lastAlert = {{"b", kStart - 3599}},
+                                          .quietUntil = {{"d", kStart + 1}},
+                                          .lastEvaluated = kStart,
+                                          .pressure = 1}));
   EXPECT_EQ(UsageWatch::appKey({.bundleID = "com.x", .name = "X"}), "com.x");
   EXPECT_EQ(UsageWatch::appKey({.bundleID = "", .name = "X"}), "X");
 }
