@@ -13,6 +13,7 @@
 
 namespace kelvane {
 
+// The user's hold on the schedule and the last weekly cleanup; every field optional.
 struct ScheduleState {
   std::optional<Date> cancelledRunAt;  // Only this exact slot is skipped.
   std::optional<Date> pausedUntil;     // The distant future: until the user resumes.

@@ -10,6 +10,7 @@
 
 namespace kelvane {
 
+// One application's process and the helpers inside its bundle.
 struct ProcGroup {
   Proc main;                  // The application's own process.
   std::vector<Proc> helpers;  // Processes inside its bundle, in the order given.

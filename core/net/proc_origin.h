@@ -12,6 +12,7 @@
 
 namespace kelvane {
 
+// Where one process comes from, for display; every field may be absent.
 struct ProcOrigin {
   // Part of the path of every process that runs inside a simulator.
   static constexpr std::string_view simulatorMark = "/Library/Developer/CoreSimulator/";

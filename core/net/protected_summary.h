@@ -9,6 +9,7 @@
 
 namespace kelvane {
 
+// One reason for protection with its processes.
 struct ProtectedRow {
   // Why processes are protected, in display order.
   enum class Kind { otherUsers, system, core, helpers, inUse, unknown };

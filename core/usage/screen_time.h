@@ -13,6 +13,7 @@
 
 namespace kelvane {
 
+// One day's count; a value the engine replaces with each observation.
 struct ScreenTime {
   // The longest interval credited at once; a longer pause counts this much.
   static constexpr double kMaxCredit = 5;

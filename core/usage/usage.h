@@ -14,6 +14,7 @@
 
 namespace kelvane {
 
+// One application's figures for display.
 struct AppUsage {
   std::optional<double> cpu;  // Cores in use (1 = one whole core); absent when unknown.
   uint64_t memory = 0;        // Bytes.

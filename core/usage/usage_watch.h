@@ -19,6 +19,7 @@
 
 namespace kelvane {
 
+// One alert for the user about one application (named too by a pressure alert).
 struct UsageAlert {
   // What triggered an alert; level is the pressure level for pressure alerts
   // and 0 for the others.
@@ -28,6 +29,7 @@ struct UsageAlert {
     int64_t level = 0;
     bool operator==(const Kind&) const = default;
 
+    // Builds each of the three kinds.
     static Kind pressure(int64_t level) { return {Case::pressure, level}; }
     static Kind cpu() { return {Case::cpu, 0}; }
     static Kind memory() { return {Case::memory, 0}; }

@@ -13,6 +13,7 @@
 
 namespace kelvane {
 
+// Every field starts empty or absent; a fresh state alerts as soon as rules allow.
 struct UsageWatchState {
   std::map<std::string, Date> highSince;   // Since when each app has been above the memory share.
   std::map<std::string, Date> lastAlert;   // When each key (an app or "pressure") last alerted.
