@@ -1,0 +1,33 @@
+#include "core/usage/usage_watch_state.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "core/support/json_coding.h"
+
+namespace kelvane {
+namespace {
+
+TEST(UsageWatchStateJSON, RoundTripsAndReadsDamageAsInitialValues) {
+  const Date t = *Date::fromISO8601("2026-06-10T10:00:00Z");
+  const UsageWatchState state{.highSince = {{"com.x", t}},
+                              .lastAlert = {{"pressure", t + 5}},
+                              .quietUntil = {{"Editor", t + 50000}},
+                              .lastEvaluated = t + 60,
+                              .pressure = 2,
+                              .alertedLevel = 4,
+                              .quietPressureLevel = 2};
+  EXPECT_EQ(decodeJson<UsageWatchState>(nlohmann::json(state).dump()), state);
+  EXPECT_EQ(nlohmann::json(UsageWatchState()).dump(),
+            R"({"highSince":{},"lastAlert":{},"quietUntil":{}})");
+  const auto damaged = decodeJson<UsageWatchState>(R"({
+      "highSince": [1, 2], "lastAlert": {"a": "2026-06-10T10:00:00Z", "b": 7, "c": null},
+      "quietUntil": "soon", "lastEvaluated": true, "pressure": "high",
+      "alertedLevel": 2.5, "quietPressureLevel": 3.0, "unknown": 1})");
+  EXPECT_EQ(damaged, (UsageWatchState{.lastAlert = {{"a", t}}, .quietPressureLevel = 3}));
+  for (const char* text : {"{}", "[]", "null"})
+    EXPECT_EQ(decodeJson<UsageWatchState>(text), UsageWatchState()) << text;
+}
+
+}  // namespace
+}  // namespace kelvane
