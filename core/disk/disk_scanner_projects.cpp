@@ -2,6 +2,7 @@
 // libraries (nvm Node versions, device support, rustup toolchains).
 #include <algorithm>
 #include <fstream>
+#include <sys/stat.h>
 
 #include "core/disk/disk_scanner.h"
 #include "core/disk/scan_helpers.h"
@@ -111,9 +112,14 @@ void addDeviceSupport(const DiskEnvironment& env, HardLinks& links, std::vector<
     if (admitted(dated[i].second, root, env)) items.push_back(itemAt(dated[i].second, root, links));
 }
 
-// Whether a toolchain name read from rustup's output can name a folder of its own.
-bool plainName(std::string_view name) {
-  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string_view::npos;
+// Whether a name read from rustup's output is an installed toolchain: a plain folder name
+// whose folder exists. rustup prints messages such as "no installed toolchains" on the
+// same channel, and their first word must not become an uninstall command.
+bool installedToolchain(std::string_view name, const std::string& folder) {
+  if (name.empty() || name == "." || name == ".." || name.find('/') != std::string_view::npos)
+    return false;
+  struct stat info {};
+  return ::lstat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 void addToolchains(const DiskEnvironment& env, HardLinks& links, DiskRuleScan& scan) {
@@ -132,7 +138,7 @@ void addToolchains(const DiskEnvironment& env, HardLinks& links, DiskRuleScan& s
       continue;
     const std::string name(line.substr(0, line.find(' ')));
     const std::string folder = env.home + "/.rustup/toolchains/" + name;
-    if (!plainName(name) || DiskPaths::kept(folder, env.kept)) continue;
+    if (!installedToolchain(name, folder) || DiskPaths::kept(folder, env.kept)) continue;
     scan.commands.push_back({*rustup, "toolchain", "uninstall", name});
     addBytes(scan.bytes, size(folder, links));
   }

@@ -133,7 +133,7 @@ TEST(DiskScannerLibraries, OldNodeVersionsDeviceSupportAndToolchains) {
     if (args != std::vector<std::string>{"/opt/rustup", "toolchain", "list"}) return std::nullopt;
     return ShellResult{0,
                        "stable-x86_64 (default)\nnightly-x86_64\n1.70-x86_64 (active)\n"
-                       "../../escape\nbeta-x86_64 (override)\n\n",
+                       "../../escape\nbeta-x86_64 (override)\nno installed toolchains\n\n",
                        "", false};
   };
   HardLinks links;
