@@ -8,15 +8,7 @@
 namespace kelvane::DockerPorts {
 namespace {
 
-std::vector<std::string_view> split(std::string_view text, char sep) {
-  std::vector<std::string_view> fields;
-  for (;;) {
-    const size_t at = text.find(sep);
-    fields.push_back(text.substr(0, at));
-    if (at == std::string_view::npos) return fields;
-    text.remove_prefix(at + 1);
-  }
-}
+using Text::split;
 
 // The host port of one mapping: "0.0.0.0:5432->5432/tcp" and ":::5432->5432/tcp"
 // give 5432; "80/tcp" is not published.

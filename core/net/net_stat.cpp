@@ -10,16 +10,7 @@
 namespace kelvane {
 namespace {
 
-// Splits on `sep`, keeping empty fields.
-std::vector<std::string_view> split(std::string_view text, char sep) {
-  std::vector<std::string_view> fields;
-  for (;;) {
-    const size_t at = text.find(sep);
-    fields.push_back(text.substr(0, at));
-    if (at == std::string_view::npos) return fields;
-    text.remove_prefix(at + 1);
-  }
-}
+using Text::split;
 
 // The non-empty lines, without a carriage return before the line feed.
 std::vector<std::string_view> lines(std::string_view text) {

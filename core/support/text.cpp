@@ -74,4 +74,14 @@ std::string validUtf8(std::string_view bytes) {
   return out;
 }
 
+std::vector<std::string_view> split(std::string_view text, char separator) {
+  std::vector<std::string_view> fields;
+  for (;;) {
+    const size_t at = text.find(separator);
+    fields.push_back(text.substr(0, at));
+    if (at == std::string_view::npos) return fields;
+    text.remove_prefix(at + 1);
+  }
+}
+
 }  // namespace kelvane::Text

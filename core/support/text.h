@@ -3,6 +3,7 @@
 // lower-casing, UTF-8 checks), on UTF-8 std::string values.
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kelvane::Text {
 
@@ -17,5 +18,8 @@ std::string asciiLowercased(std::string_view text);
 bool isValidUtf8(std::string_view bytes);
 // The bytes as UTF-8 text, each invalid sequence replaced by U+FFFD.
 std::string validUtf8(std::string_view bytes);
+// Splits at every `separator`, keeping empty fields: "a,,b" gives "a", "", "b"
+// and "" gives one empty field. The pieces point into `text`.
+std::vector<std::string_view> split(std::string_view text, char separator);
 
 }  // namespace kelvane::Text

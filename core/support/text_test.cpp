@@ -27,5 +27,12 @@ TEST(Text, ReplacesInvalidUtf8) {
   EXPECT_EQ(Text::validUtf8("✓"), "✓");
 }
 
+TEST(Text, SplitKeepsEmptyFields) {
+  using V = std::vector<std::string_view>;
+  EXPECT_EQ(Text::split("a,,b,", ','), (V{"a", "", "b", ""}));
+  EXPECT_EQ(Text::split("", ','), (V{""}));
+  EXPECT_EQ(Text::split("abc", ','), (V{"abc"}));
+}
+
 }  // namespace
 }  // namespace kelvane
