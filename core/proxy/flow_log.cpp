@@ -38,11 +38,48 @@ bool upgradesToWebSocket(const std::vector<ProxyHeader>& headers) {
   });
 }
 
+// Fetches the heap blocks a flow's destruction will free. The oldest flow has
+// long left the caches, and freeing its dozen or so blocks one cold miss after
+// another dominated the cost of a full log. Reading the first byte of every
+// block up front lets the misses overlap (and fills the address translation
+// cache, without which a prefetch alone is often dropped); the allocator's
+// size word just before the block is prefetched as well.
+class Warmer {
+ public:
+  void block(const void* data) {
+    const auto* p = static_cast<const unsigned char*>(data);
+    __builtin_prefetch(p - sizeof(size_t), 1);
+    sum_ += *static_cast<const volatile unsigned char*>(p);
+  }
+  void text(const std::string& text) {
+    if (text.capacity() > 15) block(text.data());  // Longer texts live on the heap.
+  }
+  template <class Message>
+  void message(const std::optional<Message>& message) {
+    if (!message) return;
+    if (!message->headers.empty()) block(message->headers.data());
+    for (const auto& header : message->headers) {
+      text(header.name);
+      text(header.value);
+    }
+    if (!message->body.empty()) block(message->body.data());
+  }
+  void flow(const Flow& flow) {
+    for (const auto* t : {&flow.client, &flow.method, &flow.url, &flow.host, &flow.path}) text(*t);
+    message(flow.request);
+    message(flow.response);
+    if (!flow.messages.empty()) block(flow.messages.data());
+  }
+
+ private:
+  unsigned sum_ = 0;
+};
+
 void fillHostAndPath(Flow& flow) {
-  const auto url = Url::parse(flow.url);
-  flow.host = url && url->host ? *url->host : "";
-  flow.path = url ? url->path : "";
-  if (url && url->query) flow.path += "?" + *url->query;
+  auto url = Url::parse(flow.url);
+  flow.host = url && url->host ? std::move(*url->host) : std::string();
+  flow.path = url ? std::move(url->path) : std::string();
+  if (url && url->query) flow.path.append("?").append(*url->query);
 }
 
 }  // namespace
@@ -160,6 +197,8 @@ void FlowLog::settle(uint64_t id, int64_t before) {
 void FlowLog::trim() {
   const auto count = int64_t(order_.size());
   if (count > maxFlows_) evictOldest(size_t(std::min(count - maxFlows_, count)));
+  if (count >= maxFlows_ && !order_.empty())  // The next new flow evicts the oldest.
+    if (const auto it = byID_.find(order_.front()); it != byID_.end()) Warmer().flow(it->second);
   while (bodyBytes_ > maxBodyBytes_) {
     if (stripFrom_ >= int64_t(order_.size()) - 1) break;  // The newest flow keeps its bodies.
     const auto it = byID_.find(order_[size_t(stripFrom_)]);
