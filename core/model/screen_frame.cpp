@@ -4,8 +4,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "core/support/json_fields.h"
 #include "core/support/hashing.h"
+#include "core/support/json_fields.h"
 
 namespace kelvane {
 

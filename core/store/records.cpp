@@ -2,8 +2,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "core/support/json_fields.h"
 #include "core/support/json_coding.h"
+#include "core/support/json_fields.h"
 
 namespace kelvane {
 
