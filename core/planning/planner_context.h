@@ -1,0 +1,77 @@
+#pragma once
+// The working sets of one Planner::plan call, shared by its rules. Private to
+// the planner.
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "core/config/config.h"
+#include "core/model/activity.h"
+#include "core/model/snapshot.h"
+#include "core/planning/action.h"
+#include "core/planning/guards.h"
+
+namespace kelvane::Planner::detail {
+
+// Parent chains are followed at most this far, so cycles end.
+inline constexpr int kMaxAncestors = 64;
+
+class Context {
+ public:
+  Context(const Snapshot& snapshot, const Activity& activity, const Config& config);
+
+  const Snapshot& s;
+  const Activity& activity;
+  const Config& config;
+  const Limits& limits;
+  std::vector<const Proc*> procs;  // First record of each process ID, in snapshot order.
+  std::vector<int> parent;         // Index in `procs` of each one's parent, or -1.
+  std::map<int32_t, const RunningApp*> regular;  // Regular applications, by process ID.
+  std::unordered_map<int32_t, const RunningApp*> accessory;
+  std::unordered_map<std::string, const RunningApp*> browsers;  // Running ones, by bundle ID.
+  std::unordered_set<int32_t> taken;              // Processes planned to be quit or stopped.
+  std::unordered_set<std::string> closedWindows;  // Browser window keys planned to close.
+  std::vector<Action> actions;
+
+  // The first record of process `pid`, or nullptr.
+  const Proc* proc(int32_t pid) const;
+  // The guard's answer, remembered per process and kind of deed.
+  const std::optional<std::string>& blocked(const Proc& proc, bool window);
+  bool isRegular(int32_t pid) const { return regular.contains(pid); }
+  // Seconds from `then` to the snapshot's moment.
+  double since(Date then) const { return s.at - then; }
+  // Returns the action for `proc` with its memory, path and start time.
+  Action processAction(Rule rule, ActionKind kind, const Proc& proc, std::string target,
+                       std::string reason) const;
+
+  // Calls `visit` on each ancestor of procs[index], nearest first, until it
+  // returns true (then returns true), the chain leaves the snapshot or
+  // kMaxAncestors steps were taken.
+  template <class Visit>
+  bool anyAncestor(size_t index, Visit visit) const {
+    int at = parent[index];
+    for (int step = 0; step < kMaxAncestors && at >= 0; ++step) {
+      if (visit(*procs[static_cast<size_t>(at)])) return true;
+      at = parent[static_cast<size_t>(at)];
+    }
+    return false;
+  }
+
+ private:
+  Guards::Checker guard_;
+  std::unordered_map<int32_t, size_t> index_;
+  std::unordered_map<int32_t, std::optional<std::string>> blockedProcess_, blockedWindow_;
+};
+
+// The rules that work on processes: terminal sessions, development servers,
+// background processes and CPU hogs, in that order.
+void planSessions(Context& c);
+void planDevServers(Context& c);
+void planBackground(Context& c);
+void planCpuHogs(Context& c);
+
+}  // namespace kelvane::Planner::detail
