@@ -186,7 +186,7 @@ TEST(Planner, IdleTerminalSessionsStopAsAWhole) {
   };
   inTerminal(199, "login", 1, "ttys001", 0);
   inTerminal(200, "zsh", 199, "ttys001");
-  inTerminal(201, "vim", 200, "ttys001");
+  inTerminal(150, "vim", 200, "ttys001");  // a lower ID under the shell
   inTerminal(300, "zsh", 1, "ttys002");
   inTerminal(301, "sudo", 300, "ttys002", 0);  // another user's process under the shell
   inTerminal(400, "zsh", 1, "ttys003");
