@@ -11,15 +11,8 @@ namespace {
 // Less than one CPU-second over a whole idle period counts as idle.
 constexpr double kIdleCpuSeconds = 1.0;
 
-template <class K>
-std::optional<Date> clock(const std::map<K, Date>& clocks, const K& key) {
-  const auto it = clocks.find(key);
-  if (it == clocks.end()) return std::nullopt;
-  return it->second;
-}
-
-bool idleCpu(const Context& c, int32_t pid, double window) {
-  const auto used = c.activity.cpuUsed(pid, window, c.s.at);
+bool idleCpu(Context& c, size_t index, double window) {
+  const auto used = c.cpuUsed(index, window);
   return used && *used < kIdleCpuSeconds;
 }
 
@@ -40,13 +33,13 @@ struct Terminal {
 bool sessionIdle(Context& c, const Terminal& t, const std::unordered_set<int32_t>& members) {
   for (const size_t i : t.all) {
     if (c.procs[i]->uid == c.s.me) continue;
-    if (c.anyAncestor(i, [&](const Proc& a) { return members.contains(a.pid); })) return false;
+    if (c.anyAncestor(i, [&](size_t a) { return members.contains(c.procs[a]->pid); })) return false;
   }
   double used = 0;
   for (const size_t i : t.members) {
     const Proc& p = *c.procs[i];
-    if (c.blocked(p, false) || c.taken.contains(p.pid) || c.isRegular(p.pid)) return false;
-    const auto cpu = c.activity.cpuUsed(p.pid, c.limits.sessionIdle, c.s.at);
+    if (c.blocked(p, false) || c.takenAt[i] || c.regularAt[i]) return false;
+    const auto cpu = c.cpuUsed(i, c.limits.sessionIdle);
     if (!cpu) return false;
     used += *cpu;
   }
@@ -71,7 +64,7 @@ void planSession(Context& c, const std::string& tty, const Terminal& t) {
   action.tty = tty;
   action.minIdle = c.limits.sessionIdle;
   c.actions.push_back(std::move(action));
-  c.taken.insert(members.begin(), members.end());
+  for (const size_t i : t.members) c.takenAt[i] = 1;
 }
 
 std::string joinedPorts(const std::vector<uint16_t>& ports) {
@@ -85,8 +78,8 @@ std::string joinedPorts(const std::vector<uint16_t>& ports) {
 void planSessions(Context& c) {
   std::map<std::string, Terminal> terminals;  // Ordered by terminal name.
   for (size_t i = 0; i < c.procs.size(); ++i) {
+    if (!c.ttyAt[i]) continue;
     const Proc& p = *c.procs[i];
-    if (!p.tty) continue;
     Terminal& t = terminals[*p.tty];
     t.all.push_back(i);
     if (p.uid == c.s.me) t.members.push_back(i);
@@ -95,37 +88,37 @@ void planSessions(Context& c) {
 }
 
 void planDevServers(Context& c) {
-  for (const Proc* p : c.procs) {
-    if (c.taken.contains(p->pid) || p->listenPorts.empty() || c.isRegular(p->pid)) continue;
+  for (size_t i = 0; i < c.procs.size(); ++i) {
+    const Proc* p = c.procs[i];
+    if (c.takenAt[i] || c.regularAt[i] || !c.listensAt[i]) continue;
     if (c.blocked(*p, false)) continue;
-    const auto seen = clock(c.activity.connSeen, p->pid);
+    const auto seen = clockOf(c.activity.connSeen, p->pid);
     if (!seen || !(c.since(*seen) >= c.limits.devServerIdle)) continue;
-    if (!idleCpu(c, p->pid, c.limits.devServerIdle)) continue;
+    if (!idleCpu(c, i, c.limits.devServerIdle)) continue;
     c.actions.push_back(c.processAction(Rule::devServer, ActionKind::stopProcess, *p,
                                         p->name + " · port " + joinedPorts(p->listenPorts),
                                         "no requests for " + Format::duration(c.since(*seen))));
-    c.taken.insert(p->pid);
+    c.takenAt[i] = 1;
   }
 }
 
 void planBackground(Context& c) {
   // Shells and everything above a terminal's processes stay, so that a
   // session is only ever stopped as a whole.
-  std::unordered_set<int32_t> aboveTerminals;
+  std::vector<char> aboveTerminals(c.procs.size(), 0);
   for (size_t i = 0; i < c.procs.size(); ++i) {
-    if (!c.procs[i]->tty) continue;
-    c.anyAncestor(i, [&](const Proc& a) {
-      aboveTerminals.insert(a.pid);
+    if (!c.ttyAt[i]) continue;
+    c.anyAncestor(i, [&](size_t a) {
+      aboveTerminals[a] = 1;
       return false;
     });
   }
   for (size_t i = 0; i < c.procs.size(); ++i) {
     const Proc& p = *c.procs[i];
-    if (c.taken.contains(p.pid) || p.tty || c.isRegular(p.pid) || aboveTerminals.contains(p.pid))
-      continue;
+    if (c.takenAt[i] || c.regularAt[i] || c.ttyAt[i] || aboveTerminals[i]) continue;
     if (c.blocked(p, false)) continue;
-    if (c.anyAncestor(i, [&](const Proc& a) { return c.isRegular(a.pid); })) continue;
-    if (!idleCpu(c, p.pid, c.limits.backgroundIdle)) continue;
+    if (c.anyAncestor(i, [&](size_t a) { return c.regularAt[a] != 0; })) continue;
+    if (!idleCpu(c, i, c.limits.backgroundIdle)) continue;
     const std::string reason = "no CPU for " + Format::duration(c.limits.backgroundIdle);
     const auto app = c.accessory.find(p.pid);
     if (app != c.accessory.end()) {
@@ -135,20 +128,21 @@ void planBackground(Context& c) {
       c.actions.push_back(
           c.processAction(Rule::background, ActionKind::stopProcess, p, p.name, reason));
     }
-    c.taken.insert(p.pid);
+    c.takenAt[i] = 1;
   }
 }
 
 void planCpuHogs(Context& c) {
   const double window = c.limits.cpuHogWindow;
-  for (const Proc* p : c.procs) {
-    if (c.taken.contains(p->pid) || c.isRegular(p->pid) || c.blocked(*p, false)) continue;
-    const auto used = c.activity.cpuUsed(p->pid, window, c.s.at);
+  for (size_t i = 0; i < c.procs.size(); ++i) {
+    const Proc* p = c.procs[i];
+    if (c.takenAt[i] || c.regularAt[i] || c.blocked(*p, false)) continue;
+    const auto used = c.cpuUsed(i, window);
     if (!used) continue;
     const double share = *used / window;
     if (!(share >= c.limits.cpuHogShare)) continue;
     // A process in a terminal in use, or whose terminal's idle time is unknown, is busy on purpose.
-    if (p->tty) {
+    if (c.ttyAt[i]) {
       const auto idle = ttyIdle(c, *p->tty);
       if (!idle || !(*idle >= c.limits.sessionIdle)) continue;
     }
@@ -156,7 +150,7 @@ void planCpuHogs(Context& c) {
         std::to_string(std::llround(share * 100)) + "% CPU for " + Format::duration(window);
     c.actions.push_back(
         c.processAction(Rule::cpuHog, ActionKind::stopProcess, *p, p->name, reason));
-    c.taken.insert(p->pid);
+    c.takenAt[i] = 1;
   }
 }
 
