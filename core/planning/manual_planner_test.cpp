@@ -90,21 +90,17 @@ TEST(ManualPlanner, EveryTabOfAWindowClosesTheWindowOnce) {
                                         .reason = "you picked it",
                                         .path = d.s.procs[1].path,
                                         .started = Date(1000)}}));
-}
-
-TEST(ManualPlanner, SomeTabsCloseOneByOneEvenWhenShown) {
-  const Desk d;
-  const auto picked = d.pick({Pick::tab(d.s.tabs[0]), Pick::tab(d.s.tabs[0])});
-  ASSERT_EQ(picked.actions.size(), 1u);
-  EXPECT_EQ(picked.actions[0], (Action{.rule = Rule::tab,
-                                       .kind = ActionKind::closeTab,
-                                       .pid = 10,
-                                       .target = "Chrome · A",
-                                       .reason = "you picked it",
-                                       .path = d.s.procs[0].path,
-                                       .started = Date(1000),
-                                       .tab = d.s.tabs[0],
-                                       .closeShown = true}));
+  // Some of a window's tabs close one by one, the one shown included.
+  EXPECT_EQ(d.pick({Pick::tab(t[0]), Pick::tab(t[0])}).actions,
+            std::vector<Action>{(Action{.rule = Rule::tab,
+                                        .kind = ActionKind::closeTab,
+                                        .pid = 10,
+                                        .target = "Chrome · A",
+                                        .reason = "you picked it",
+                                        .path = d.s.procs[0].path,
+                                        .started = Date(1000),
+                                        .tab = t[0],
+                                        .closeShown = true})});
 }
 
 TEST(ManualPlanner, WindowRefusalsInOrder) {
@@ -182,16 +178,9 @@ TEST(ManualPlanner, QuitNowOverridesOnlyTheAllowlistAndTheFront) {
                                                                  {picks[3], "gone"}}));
   picked = d.pick(picks, /*quitNow=*/true);
   ASSERT_EQ(picked.actions.size(), 2u);
-  EXPECT_EQ(picked.actions[0], (Action{.rule = Rule::appUnused,
-                                       .kind = ActionKind::quitApp,
-                                       .pid = 20,
-                                       .target = "Editor",
-                                       .reason = "you picked it",
-                                       .memory = 4096,
-                                       .path = d.s.procs[1].path,
-                                       .started = Date(1000),
-                                       .quitNow = true}));
+  EXPECT_EQ(picked.actions[0].pid, 20);
   EXPECT_EQ(picked.actions[1].pid, 10);
+  EXPECT_EQ(picked.actions[1].quitNow, true);
   EXPECT_EQ(picked.refused,
             (std::vector<ManualPlanner::Refused>{{picks[2], "other user"}, {picks[3], "gone"}}));
   // A refusal asked for alone never assumes quitNow.
@@ -201,19 +190,15 @@ TEST(ManualPlanner, QuitNowOverridesOnlyTheAllowlistAndTheFront) {
 TEST(ManualPlanner, ProcessPicksQuitAppsAndStopTheRest) {
   const Desk d;
   for (const bool quitNow : {false, true}) {
-    const auto picked =
-        d.pick({Pick::process(20), Pick::process(30), Pick::process(31), Pick::app(20)}, quitNow);
-    ASSERT_EQ(picked.actions.size(), 3u) << quitNow;  // the app twice is one action
-    EXPECT_EQ(picked.actions[0].kind, ActionKind::quitApp);
-    EXPECT_EQ(picked.actions[0].target, "Editor");
-    EXPECT_EQ(picked.actions[0].quitNow, quitNow ? std::optional(true) : std::nullopt);
-    EXPECT_EQ(picked.actions[1].rule, Rule::devServer);
-    EXPECT_EQ(picked.actions[1].target, "node");
-    EXPECT_EQ(picked.actions[2].rule, Rule::background);
-    for (size_t i = 1; i < 3; ++i) {
-      EXPECT_EQ(picked.actions[i].kind, ActionKind::stopProcess);
-      EXPECT_EQ(picked.actions[i].quitNow, std::nullopt);
-    }
+    std::vector<std::string> made;
+    for (const Action& a :
+         d.pick({Pick::process(20), Pick::process(30), Pick::process(31), Pick::app(20)}, quitNow)
+             .actions)
+      made.push_back(std::string(rawValue(a.rule)) + " " + std::string(rawValue(a.kind)) + " " +
+                     a.target + (a.quitNow ? " now" : ""));
+    EXPECT_EQ(made, (std::vector<std::string>{
+                        quitNow ? "appUnused quitApp Editor now" : "appUnused quitApp Editor",
+                        "devServer stopProcess node", "background stopProcess indexer"}));
   }
 }
 

@@ -286,30 +286,5 @@ TEST(Planner, BadSnapshotsNeitherHangNorTouchProtectedProcesses) {
   EXPECT_EQ(actions, d.plan());
 }
 
-// Clocks live in hash maps: how they were filled must not change the plan or its order.
-TEST(Planner, SameInputsGiveTheSamePlanHoweverTheClocksWereFilled) {
-  Desk d = browserDesk();
-  for (int32_t pid = 100; pid < 400; ++pid) {
-    Proc p = proc(pid, "w" + std::to_string(pid % 7), pid % 5 == 0 ? 1 : pid - 1);
-    if (pid % 11 == 0) p.listenPorts = {static_cast<uint16_t>(pid)};
-    if (pid % 13 == 0) p.tty = "ttys" + std::to_string(pid % 3);
-    d.add(p);
-    d.cpu(pid, pid % 3 == 0 ? 0.2 : 700, 3700);
-    d.a.connSeen[pid] = kNow - 4000;
-  }
-  d.s.ttyIdle = {{"ttys0", 9999}, {"ttys1", 9999}, {"ttys2", 9999}};
-  const auto first = d.plan();
-  ASSERT_GT(first.size(), 20u);
-  Activity refilled;
-  refilled.cpu.rehash(4096);
-  refilled.tabViewed.rehash(4096);
-  for (auto it = d.a.cpu.begin(); it != d.a.cpu.end(); ++it) refilled.cpu.insert(*it);
-  for (auto it = d.a.tabViewed.begin(); it != d.a.tabViewed.end(); ++it)
-    refilled.tabViewed.insert(*it);
-  refilled.connSeen.insert(d.a.connSeen.begin(), d.a.connSeen.end());
-  ASSERT_EQ(refilled, d.a);
-  EXPECT_EQ(Planner::plan(d.s, refilled, d.c), first);
-}
-
 }  // namespace
 }  // namespace kelvane
