@@ -90,7 +90,6 @@ void pause(Activity& activity, double gap, const std::vector<Proc>& procs) {
 }
 
 void foldWindows(Activity& old, const Snapshot& s, const FocusLog& focus, Activity& next) {
-  next.windowFocused.reserve(s.windows.size());
   for (const WindowInfo& window : s.windows) {
     const bool focused = s.focusedWindow == window.id;
     carry(old.windowFocused, next.windowFocused, window.id, [&](std::optional<Date> before) {

@@ -58,9 +58,10 @@ struct FocusLog {
   void note(int32_t pid, std::optional<uint32_t> window, Date at);
 };
 
-// Clocks and histories are looked up on every tick for every window, process
-// and tab, so they are hash maps; their iteration order means nothing.
-using WindowClocks = std::unordered_map<uint32_t, Date>;
+// Window clocks stay ordered: they are few, and the Spaces rows take them as
+// they are. Process and tab clocks and histories are looked up on every tick
+// for thousands of entries, so they are hash maps whose order means nothing.
+using WindowClocks = std::map<uint32_t, Date>;
 using ProcessClocks = std::unordered_map<int32_t, Date>;
 using TabClocks = std::unordered_map<std::string, Date>;
 // One process's samples in time order, oldest first. A double-ended queue: it
