@@ -19,10 +19,12 @@
 //   between, and crediting it up to now keeps on the safe side.
 // - A tab seen for the first time counts as viewed then, so it ages from there.
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <optional>
-#include <set>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include <nlohmann/json_fwd.hpp>
@@ -56,28 +58,42 @@ struct FocusLog {
   void note(int32_t pid, std::optional<uint32_t> window, Date at);
 };
 
+// Window clocks stay ordered: they are few, and the Spaces rows take them as
+// they are. Process and tab clocks and histories are looked up on every tick
+// for thousands of entries, so they are hash maps whose order means nothing.
+using WindowClocks = std::map<uint32_t, Date>;
+using ProcessClocks = std::unordered_map<int32_t, Date>;
+using TabClocks = std::unordered_map<std::string, Date>;
+// One process's samples in time order, oldest first. A double-ended queue: it
+// grows at the back and is trimmed at the front on every tick.
+using CPUHistory = std::deque<CPUSample>;
+
+using CPUHistories = std::unordered_map<int32_t, CPUHistory>;
+
 struct Activity {
   // Gaps between snapshots longer than this are not idle time (sleep, a closed lid).
   static constexpr double kMaxGap = 300;
 
-  std::map<uint32_t, Date> windowFocused;     // Window ID to when it was last focused.
-  std::map<int32_t, Date> appActive;          // Application process to when it was last in front.
-  std::map<int32_t, Date> appNoWindowsSince;  // Regular applications without windows, since when.
-  std::map<int32_t, Date> connSeen;           // Listening processes to their last connection.
-  std::map<int32_t, std::vector<CPUSample>> cpu;   // Samples per process, oldest first.
-  std::optional<Date> boot;                        // Boot time of the snapshots folded in.
-  std::map<std::string, Date> tabViewed;           // Tab key to when it was last viewed.
-  std::set<std::string> tabsInView;                // Tab keys in view at the last update.
-  std::map<std::string, std::string> windowShown;  // "browser:windowID" to the shown tab's key.
-  std::optional<Date> lastSample;                  // `at` of the last snapshot folded in.
-  std::optional<int32_t> session;                  // Login session of the snapshots folded in.
+  WindowClocks windowFocused;       // Window ID to when it was last focused.
+  ProcessClocks appActive;          // Application process to when it was last in front.
+  ProcessClocks appNoWindowsSince;  // Regular applications without windows, since when.
+  ProcessClocks connSeen;           // Listening processes to their last connection.
+  // Samples per process in time order, oldest first; the queries below rely on that order.
+  CPUHistories cpu;
+  std::optional<Date> boot;                    // Boot time of the snapshots folded in.
+  TabClocks tabViewed;                         // Tab key to when it was last viewed.
+  std::unordered_set<std::string> tabsInView;  // Tab keys in view at the last update.
+  std::unordered_map<std::string, std::string> windowShown;  // "browser:windowID" to a tab key.
+  std::optional<Date> lastSample;                            // `at` of the last snapshot folded in.
+  std::optional<int32_t> session;  // Login session of the snapshots folded in.
   bool operator==(const Activity&) const = default;
 
   // Folds `snapshot` in and returns the new record; clocks of windows, apps,
   // processes and tabs that are gone are dropped. A new boot time or session
   // starts from empty clocks; a gap above kMaxGap shifts the clocks by the gap
   // instead of letting them age. Keeps `horizon` seconds of CPU history (plus
-  // one older sample). Boot times are compared to the whole second, the
+  // one older sample); a CPU counter or a clock that went backwards starts a
+  // process's history again. Boot times are compared to the whole second, the
   // precision they are stored with.
   [[nodiscard]] Activity updated(const Snapshot& snapshot, const FocusLog& focus,
                                  double horizon) const&;
@@ -95,6 +111,9 @@ struct Activity {
   // scaled from the newest sample and the newest one at or before now - window.
   // nullopt when there is no such sample or no time passed between the two.
   [[nodiscard]] std::optional<double> cpuUsed(int32_t pid, double window, Date now) const;
+  // As above over one process's history, for callers that hold it already.
+  [[nodiscard]] static std::optional<double> cpuUsed(const CPUHistory& samples, double window,
+                                                     Date now);
   // Returns the CPU seconds measured between the oldest sample inside the last
   // `window` seconds and the newest one, without scaling. nullopt when there is
   // no sample inside the window older than the newest.

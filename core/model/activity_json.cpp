@@ -2,6 +2,7 @@
 // back leniently: whatever cannot be read is dropped, never the whole record.
 #include <charconv>
 #include <cmath>
+#include <set>
 #include <utility>
 
 #include <nlohmann/json.hpp>
@@ -15,8 +16,8 @@ namespace {
 
 using nlohmann::json;
 
-template <class K, class V>
-json idKeyed(const std::map<K, V>& values) {
+template <class Map>
+json idKeyed(const Map& values) {
   json out = json::object();
   for (const auto& [key, value] : values) out[std::to_string(key)] = value;
   return out;
@@ -37,12 +38,15 @@ std::optional<Date> dateOf(const json& v) {
   return Date::fromISO8601(v.get_ref<const std::string&>());
 }
 
-std::optional<std::vector<CPUSample>> samplesOf(const json& v) {
+std::optional<CPUHistory> samplesOf(const json& v) {
   if (!v.is_array()) return std::nullopt;
-  std::vector<CPUSample> samples;
+  CPUHistory samples;
   for (const json& element : v) {
+    // Histories are kept in time order; a sample out of order is dropped.
     const auto sample = decodeJsonValue<CPUSample>(element);
-    if (sample && std::isfinite(sample->cpu)) samples.push_back(*sample);
+    if (sample && std::isfinite(sample->cpu) &&
+        (samples.empty() || samples.back().at <= sample->at))
+      samples.push_back(*sample);
   }
   if (samples.empty()) return std::nullopt;
   return samples;
@@ -50,9 +54,9 @@ std::optional<std::vector<CPUSample>> samplesOf(const json& v) {
 
 // Reads the object under `key` entry by entry: `keyOf` reads a key, `valueOf`
 // a value, and an entry either cannot read is skipped.
-template <class K, class V, class KeyOf, class ValueOf>
-std::map<K, V> entries(const json& j, const char* key, KeyOf keyOf, ValueOf valueOf) {
-  std::map<K, V> out;
+template <class Map, class KeyOf, class ValueOf>
+Map entries(const json& j, const char* key, KeyOf keyOf, ValueOf valueOf) {
+  Map out;
   const auto it = j.find(key);
   if (it == j.end() || !it->is_object()) return out;
   for (const auto& [text, value] : it->items()) {
@@ -70,8 +74,8 @@ std::optional<std::string> textOf(const json& v) {
   return v.get<std::string>();
 }
 
-std::set<std::string> textSet(const json& j, const char* key) {
-  std::set<std::string> out;
+std::unordered_set<std::string> textSet(const json& j, const char* key) {
+  std::unordered_set<std::string> out;
   const auto it = j.find(key);
   if (it == j.end() || !it->is_array()) return out;
   for (const json& element : *it)
@@ -110,7 +114,7 @@ void to_json(json& j, const Activity& a) {
        {"connSeen", idKeyed(a.connSeen)},
        {"cpu", idKeyed(a.cpu)},
        {"tabViewed", a.tabViewed},
-       {"tabsInView", a.tabsInView},
+       {"tabsInView", std::set<std::string>(a.tabsInView.begin(), a.tabsInView.end())},
        {"windowShown", a.windowShown}};
   putOptional(j, "boot", a.boot);
   putOptional(j, "lastSample", a.lastSample);
@@ -120,15 +124,16 @@ void to_json(json& j, const Activity& a) {
 void from_json(const json& j, Activity& a) {
   a = Activity();
   if (!j.is_object()) return;
-  a.windowFocused = entries<uint32_t, Date>(j, "windowFocused", idOf<uint32_t>, dateOf);
-  a.appActive = entries<int32_t, Date>(j, "appActive", idOf<int32_t>, dateOf);
-  a.appNoWindowsSince = entries<int32_t, Date>(j, "appNoWindowsSince", idOf<int32_t>, dateOf);
-  a.connSeen = entries<int32_t, Date>(j, "connSeen", idOf<int32_t>, dateOf);
-  a.cpu = entries<int32_t, std::vector<CPUSample>>(j, "cpu", idOf<int32_t>, samplesOf);
+  a.windowFocused = entries<WindowClocks>(j, "windowFocused", idOf<uint32_t>, dateOf);
+  a.appActive = entries<ProcessClocks>(j, "appActive", idOf<int32_t>, dateOf);
+  a.appNoWindowsSince = entries<ProcessClocks>(j, "appNoWindowsSince", idOf<int32_t>, dateOf);
+  a.connSeen = entries<ProcessClocks>(j, "connSeen", idOf<int32_t>, dateOf);
+  a.cpu = entries<CPUHistories>(j, "cpu", idOf<int32_t>, samplesOf);
   a.boot = optionalDate(j, "boot");
-  a.tabViewed = entries<std::string, Date>(j, "tabViewed", textKey, dateOf);
+  a.tabViewed = entries<TabClocks>(j, "tabViewed", textKey, dateOf);
   a.tabsInView = textSet(j, "tabsInView");
-  a.windowShown = entries<std::string, std::string>(j, "windowShown", textKey, textOf);
+  a.windowShown =
+      entries<std::unordered_map<std::string, std::string>>(j, "windowShown", textKey, textOf);
   a.lastSample = optionalDate(j, "lastSample");
   a.session = optionalSession(j);
 }

@@ -51,15 +51,16 @@ TEST(Activity, FirstUpdateStartsEveryClockNow) {
   s.procs.push_back(server);
   s.tabs = {tab(1, "https://a.test/", true, true), tab(1, "https://b.test/", false, true)};
   const Activity a = Activity().updated(s, {}, kHorizon);
-  EXPECT_EQ(a.windowFocused, (std::map<uint32_t, Date>{{1, kT0}, {2, kT0}}));
+  EXPECT_EQ(a.windowFocused, (WindowClocks{{1, kT0}, {2, kT0}}));
   EXPECT_EQ(a.appActive.size(), 4u);
-  EXPECT_EQ(a.appNoWindowsSince, (std::map<int32_t, Date>{{30, kT0}}));  // not the accessory
-  EXPECT_EQ(a.connSeen, (std::map<int32_t, Date>{{50, kT0}}));
+  EXPECT_EQ(a.appNoWindowsSince, (ProcessClocks{{30, kT0}}));  // not the accessory
+  EXPECT_EQ(a.connSeen, (ProcessClocks{{50, kT0}}));
   EXPECT_EQ(a.tabViewed.size(), 2u);
   EXPECT_EQ(a.tabViewed.at(s.tabs[1].key()), kT0);
-  EXPECT_EQ(a.cpu.at(50), (std::vector<CPUSample>{{kT0, 2}}));
-  EXPECT_EQ(a.windowShown,
-            (std::map<std::string, std::string>{{"com.google.Chrome:1", s.tabs[0].key()}}));
+  EXPECT_EQ(a.cpu.at(50), (CPUHistory{{kT0, 2}}));
+  EXPECT_EQ(
+      a.windowShown,
+      (std::unordered_map<std::string, std::string>{{"com.google.Chrome:1", s.tabs[0].key()}}));
   EXPECT_EQ(a.boot, s.boot);
   EXPECT_EQ(a.lastSample, kT0);
   EXPECT_EQ(a.session, 7);
@@ -75,10 +76,9 @@ TEST(Activity, FocusClocksTakeTheLaterOfOldNotedAndNow) {
   s.focusedWindow = 1;
   s.windows.push_back({.id = 3, .pid = 30});  // the idle app opened a window
   const Activity a = first.updated(s, focus, kHorizon);
-  EXPECT_EQ(a.windowFocused,
-            (std::map<uint32_t, Date>{{1, kT0 + 60}, {2, kT0 + 30}, {3, kT0 + 60}}));
+  EXPECT_EQ(a.windowFocused, (WindowClocks{{1, kT0 + 60}, {2, kT0 + 30}, {3, kT0 + 60}}));
   EXPECT_EQ(a.appActive,
-            (std::map<int32_t, Date>{{10, kT0 + 60}, {20, kT0 + 30}, {30, kT0 + 40}, {40, kT0}}));
+            (ProcessClocks{{10, kT0 + 60}, {20, kT0 + 30}, {30, kT0 + 40}, {40, kT0}}));
   EXPECT_TRUE(a.appNoWindowsSince.empty());
   // A focus noted earlier than the stored clock does not move it back.
   FocusLog stale;
@@ -137,7 +137,7 @@ TEST(Activity, GapsAboveFiveMinutesShiftTheClocks) {
   // Unknown start, or started during the gap: a new process, whose clock starts now.
   EXPECT_EQ(shifted.appNoWindowsSince.at(30), kT0 + 401);
   EXPECT_EQ(shifted.appActive.at(40), kT0 + 401);
-  EXPECT_EQ(shifted.cpu.at(10), (std::vector<CPUSample>{{kT0 + 401, 1}}));
+  EXPECT_EQ(shifted.cpu.at(10), (CPUHistory{{kT0 + 401, 1}}));
 }
 
 TEST(Activity, NewBootOrSessionEmptiesTheClocks) {
@@ -159,17 +159,20 @@ TEST(Activity, CpuHistoryKeepsOneSampleBeforeTheHorizon) {
   Snapshot s = at(kT0);
   s.procs = {proc(5, 1), proc(5, 100)};  // a duplicate ID counts once, as first seen
   Activity a;
-  for (int i = 0; i <= 10; ++i) {
+  for (int i = 0; i <= 100; ++i) {
     s.at = kT0 + 60 * i;
     s.procs[0].cpu = 1 + i;
-    a = a.updated(s, {}, 150);
+    a = std::move(a).updated(s, {}, 150);
   }
-  // Samples at 420, 480, 540, 600: 420 is the newest at or before 600 - 150.
-  EXPECT_EQ(a.cpu.at(5), (std::vector<CPUSample>{
-                             {kT0 + 420, 8}, {kT0 + 480, 9}, {kT0 + 540, 10}, {kT0 + 600, 11}}));
-  s.at = kT0 + 660;
+  // The newest sample at or before 6000 - 150 is the one at 5820.
+  EXPECT_EQ(a.cpu.at(5),
+            (CPUHistory{{kT0 + 5820, 98}, {kT0 + 5880, 99}, {kT0 + 5940, 100}, {kT0 + 6000, 101}}));
+  s.at = kT0 + 6060;
   s.procs[0].cpu = 0.5;  // the counter went backwards: a new process behind the same ID
-  EXPECT_EQ(a.updated(s, {}, 150).cpu.at(5), (std::vector<CPUSample>{{kT0 + 660, 0.5}}));
+  EXPECT_EQ(a.updated(s, {}, 150).cpu.at(5), (CPUHistory{{kT0 + 6060, 0.5}}));
+  s.at = kT0 + 5000;  // so did the clock
+  s.procs[0].cpu = 200;
+  EXPECT_EQ(a.updated(s, {}, 150).cpu.at(5), (CPUHistory{{kT0 + 5000, 200}}));
 }
 
 TEST(Activity, CpuUsedScalesToTheWindow) {
@@ -186,6 +189,23 @@ TEST(Activity, CpuUsedScalesToTheWindow) {
   EXPECT_EQ(a.cpuUsedAtLeast(2, 600, kT0), 2.0);           // from the sample at -300
   EXPECT_EQ(a.cpuUsedAtLeast(1, 600, kT0), 3.0);           // the boundary sample counts
   EXPECT_EQ(a.cpuUsedAtLeast(1, 100, kT0), std::nullopt);  // only the newest inside
+}
+
+TEST(Activity, CpuUsedFindsTheRightSampleInUnevenHistories) {
+  Activity a;
+  const std::vector<double> times = {0, 1, 2, 3, 100, 101, 500, 990, 991, 1000};
+  for (size_t i = 0; i < times.size(); ++i) a.cpu[1].push_back({kT0 + times[i], double(i * i)});
+  const Date now = kT0 + 1000;
+  for (double window = 0; window <= 1002; window += 0.5) {
+    std::optional<double> want;  // the newest sample at or before now - window, walked linearly
+    for (size_t i = times.size(); i-- > 0;) {
+      if (kT0 + times[i] <= now - window) {
+        if (times[i] < 1000) want = window * (81 - double(i * i)) / (1000 - times[i]);
+        break;
+      }
+    }
+    EXPECT_EQ(a.cpuUsed(1, window, now), want) << window;
+  }
 }
 
 // Tabs: 1 is the front window's active tab, 2 a background tab of it, 3 the
@@ -210,7 +230,7 @@ TEST(Activity, TabInViewNeverAgesAndOthersAgeFromFirstSeen) {
   EXPECT_EQ(d.viewed(a, 0), kT0 + 180);
   EXPECT_EQ(d.viewed(a, 1), kT0);
   EXPECT_EQ(d.viewed(a, 2), kT0);
-  EXPECT_EQ(a.tabsInView, (std::set<std::string>{d.s.tabs[0].key()}));
+  EXPECT_EQ(a.tabsInView, (std::unordered_set<std::string>{d.s.tabs[0].key()}));
   // A browser that is not in front is not being looked at...
   d.s.frontPID = 20;
   d.s.at = kT0 + 240;
@@ -266,11 +286,11 @@ TEST(Activity, JsonRoundTripAndLenientReading) {
     "boot": "yesterday", "session": 1.5, "lastSample": "2026-03-01T12:00:00Z"})");
   ASSERT_TRUE(read);
   const Date noon = *Date::fromISO8601("2026-03-01T12:00:00Z");
-  EXPECT_EQ(read->windowFocused, (std::map<uint32_t, Date>{{1, noon}}));
-  EXPECT_EQ(read->appActive, (std::map<int32_t, Date>{{-1, noon}}));
-  EXPECT_EQ(read->cpu, (std::map<int32_t, std::vector<CPUSample>>{{4, {{noon, 2}}}}));
-  EXPECT_EQ(read->tabsInView, (std::set<std::string>{"a"}));
-  EXPECT_EQ(read->windowShown, (std::map<std::string, std::string>{{"w", "a"}}));
+  EXPECT_EQ(read->windowFocused, (WindowClocks{{1, noon}}));
+  EXPECT_EQ(read->appActive, (ProcessClocks{{-1, noon}}));
+  EXPECT_EQ(read->cpu, (CPUHistories{{4, {{noon, 2}}}}));
+  EXPECT_EQ(read->tabsInView, (std::unordered_set<std::string>{"a"}));
+  EXPECT_EQ(read->windowShown, (std::unordered_map<std::string, std::string>{{"w", "a"}}));
   EXPECT_EQ(read->boot, std::nullopt);
   EXPECT_EQ(read->session, std::nullopt);
   EXPECT_EQ(read->lastSample, noon);

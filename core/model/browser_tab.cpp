@@ -22,7 +22,13 @@ constexpr std::array<std::string_view, 5> kBlankPages{
 }  // namespace
 
 std::string BrowserTab::key() const {
-  return browser + ":" + (tabID ? *tabID : std::to_string(windowID)) + ":" + url;
+  // Built in one buffer: the planners ask for the key of every tab on every tick.
+  const std::string window = tabID ? std::string() : std::to_string(windowID);
+  const std::string& middle = tabID ? *tabID : window;
+  std::string key;
+  key.reserve(browser.size() + middle.size() + url.size() + 2);
+  key.append(browser).append(1, ':').append(middle).append(1, ':').append(url);
+  return key;
 }
 
 bool BrowserTab::restorable() const {

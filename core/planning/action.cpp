@@ -2,9 +2,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include "core/support/json_fields.h"
 #include "core/support/hashing.h"
 #include "core/support/json_coding.h"
+#include "core/support/json_fields.h"
 
 namespace kelvane {
 

@@ -58,6 +58,7 @@ class Checker {
   std::unordered_set<std::string_view> allowedApps_;
   std::unordered_map<int32_t, std::vector<size_t>> appsByPid_;         // Indexes into apps.
   std::unordered_map<std::string_view, std::vector<size_t>> bundles_;  // By bundle path.
+  std::vector<char> bundleLengths_;  // Which path lengths some bundle path has.
 };
 
 }  // namespace kelvane::Guards
