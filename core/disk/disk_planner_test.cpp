@@ -22,24 +22,23 @@ Config config() {
 TEST(DiskPlanner, DropsKeptItemsAndTheirBytes) {
   Config c = config();
   c.allowlist.paths = {"~/Library/Caches/Kept"};
-  const auto scan =
+  const auto a = DiskPlanner::action(
+      DiskRule::caches,
       scanWith({{DiskRule::caches,
                  {{item("/h/Library/Caches/a", 1000), item("/h/Library/caches/KEPT/b", 2000)},
                   {},
-                  3000,
-                  std::nullopt}}});
-  const auto a = DiskPlanner::action(DiskRule::caches, scan, c);
-  ASSERT_TRUE(a);
-  EXPECT_EQ(a->rule, Rule::disk);
-  EXPECT_EQ(a->kind, ActionKind::cleanDisk);
-  EXPECT_EQ(a->target, "App caches");
-  EXPECT_EQ(a->reason, "1 item · 1 KB");
-  EXPECT_EQ(a->disk,
-            (DiskJob{DiskRule::caches, {item("/h/Library/Caches/a", 1000)}, {}, 1000, 1, false}));
+                  3000}}}),
+      c);
+  const DiskJob job{DiskRule::caches, {item("/h/Library/Caches/a", 1000)}, {}, 1000, 1, false};
+  ASSERT_EQ(a, (Action{.rule = Rule::disk,
+                       .kind = ActionKind::cleanDisk,
+                       .target = "App caches",
+                       .reason = "1 item · 1 KB",
+                       .disk = job}));
   EXPECT_EQ(a->id(), "disk:0:0:caches");
 }
 
-TEST(DiskPlanner, CommandsWithoutItemsAndNothingAtAll) {
+TEST(DiskPlanner, ReasonsForCommandsBuildsUnderTodaysRootsAndDownloads) {
   const auto scan = scanWith({
       {DiskRule::docker, {{}, {{"/usr/local/bin/docker", "image", "prune", "-f"}}, 0, {}}},
       {DiskRule::logs, {{}, {}, 0, "needs Full Disk Access"}},
@@ -48,34 +47,25 @@ TEST(DiskPlanner, CommandsWithoutItemsAndNothingAtAll) {
         {{"/opt/homebrew/bin/brew", "cleanup"}, {}, {"/h/.bun/bin/bun", "pm", "cache", "rm"}},
         1'200'000'000,
         {}}},
+      {DiskRule::builds,
+       {{item("/h/Projects/app/node_modules", 10), item("/h/Old/app/node_modules", 20),
+         item("/h/ProjectsOld/x/dist", 40)},
+        {},
+        70,
+        {}}},
+      {DiskRule::downloads, {{item("/h/Downloads/a", 50)}, {}, 10, {}}},
   });
   const Config c = config();
-  EXPECT_EQ(DiskPlanner::action(DiskRule::docker, scan, c)->reason, "docker");
+  const auto reason = [&](DiskRule rule) { return DiskPlanner::action(rule, scan, c)->reason; };
+  EXPECT_EQ(reason(DiskRule::docker), "docker");
+  EXPECT_EQ(reason(DiskRule::packageCaches), "2 items · brew, bun · 1.2 GB");
+  EXPECT_EQ(reason(DiskRule::downloads), "1 item · 10 bytes");  // never below zero
   EXPECT_EQ(DiskPlanner::action(DiskRule::logs, scan, c), std::nullopt);
   EXPECT_EQ(DiskPlanner::action(DiskRule::trash, scan, c), std::nullopt);  // no entry
-  EXPECT_EQ(DiskPlanner::action(DiskRule::packageCaches, scan, c)->reason,
-            "2 items · brew, bun · 1.2 GB");
-  EXPECT_EQ(DiskPlanner::action(DiskRule::docker, scanWith({}), c), std::nullopt);
-}
-
-TEST(DiskPlanner, BuildsOnlyUnderTodaysProjectRoots) {
-  const auto scan =
-      scanWith({{DiskRule::builds,
-                 {{item("/h/Projects/app/node_modules", 10), item("/h/Old/app/node_modules", 20),
-                   item("/h/ProjectsOld/x/dist", 40)},
-                  {},
-                  70,
-                  {}}}});
-  const auto a = DiskPlanner::action(DiskRule::builds, scan, config());
-  ASSERT_TRUE(a);
-  EXPECT_EQ(a->disk->items, (std::vector<DiskItem>{item("/h/Projects/app/node_modules", 10)}));
-  EXPECT_EQ(a->disk->bytes, 10);
-  // Downloads go to the Trash; bytes never fall below zero.
-  const auto downloads =
-      scanWith({{DiskRule::downloads, {{item("/h/Downloads/a", 50)}, {}, 10, {}}}});
-  const auto d = DiskPlanner::action(DiskRule::downloads, downloads, config());
-  EXPECT_TRUE(d->disk->trash);
-  EXPECT_EQ(d->reason, "1 item · 10 bytes");
+  EXPECT_TRUE(DiskPlanner::action(DiskRule::downloads, scan, c)->disk->trash);
+  const auto builds = DiskPlanner::action(DiskRule::builds, scan, c)->disk;
+  EXPECT_EQ(builds->items, (std::vector<DiskItem>{item("/h/Projects/app/node_modules", 10)}));
+  EXPECT_EQ(builds->bytes, 10);
 }
 
 TEST(DiskPlanner, PlanHonoursRulesSwitchedOffAndTheWeeklySlot) {

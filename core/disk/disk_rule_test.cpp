@@ -6,32 +6,24 @@
 namespace kelvane {
 namespace {
 
-TEST(DiskRule, ListsTenRulesInOrderWithTheirStoredTexts) {
+TEST(DiskRule, TenRulesInOrderWithStoredTextsAndOnlyTheLastThreeWeekly) {
   std::vector<std::string_view> raw;
   for (DiskRule rule : DiskRules::allCases) {
     raw.push_back(DiskRules::rawValue(rule));
-    EXPECT_EQ(DiskRules::fromRawValue(DiskRules::rawValue(rule)), rule);
+    EXPECT_EQ(nlohmann::json(DiskRules::rawValue(rule)).get<DiskRule>(), rule);
+    EXPECT_EQ(DiskRules::weekly(rule), rule >= DiskRule::simulators) << raw.back();
   }
   EXPECT_EQ(raw, (std::vector<std::string_view>{"caches", "logs", "derivedData", "packageCaches",
                                                 "docker", "downloads", "trash", "simulators",
                                                 "builds", "libraries"}));
+  EXPECT_EQ(nlohmann::json(DiskRule::packageCaches).dump(), "\"packageCaches\"");
   for (const char* unknown : {"", "Caches", "derived_data", "caches "})
     EXPECT_EQ(DiskRules::fromRawValue(unknown), std::nullopt) << unknown;
-}
-
-TEST(DiskRule, ShowsExactTextsAndOnlyTheLastThreeAreWeekly) {
-  for (DiskRule rule : DiskRules::allCases)
-    EXPECT_EQ(DiskRules::weekly(rule), rule >= DiskRule::simulators) << DiskRules::rawValue(rule);
+  EXPECT_THROW(nlohmann::json("Trash").get<DiskRule>(), nlohmann::json::exception);
+  EXPECT_THROW(nlohmann::json(6).get<DiskRule>(), nlohmann::json::exception);
   EXPECT_EQ(DiskRules::title(DiskRule::downloads), "Old Downloads to Trash");
   EXPECT_EQ(DiskRules::detail(DiskRule::builds),
             "node_modules, .next, dist, build, target in projects untouched for 30 days");
-}
-
-TEST(DiskRule, CodesAsItsTextAndRefusesOthers) {
-  EXPECT_EQ(nlohmann::json(DiskRule::packageCaches).dump(), "\"packageCaches\"");
-  EXPECT_EQ(nlohmann::json("trash").get<DiskRule>(), DiskRule::trash);
-  EXPECT_THROW(nlohmann::json("Trash").get<DiskRule>(), nlohmann::json::exception);
-  EXPECT_THROW(nlohmann::json(6).get<DiskRule>(), nlohmann::json::exception);
 }
 
 }  // namespace

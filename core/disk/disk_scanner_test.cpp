@@ -23,6 +23,13 @@ std::vector<std::string> paths(const DiskRuleScan& scan) {
   return out;
 }
 
+// The paths one rule proposes, measured with a fresh record of hard links.
+template <class Rule>
+std::vector<std::string> found(Rule rule, const DiskEnvironment& env) {
+  HardLinks links;
+  return paths(rule(env, links));
+}
+
 // A tool finder that knows exactly the given names, each in /opt/bin.
 std::function<std::optional<std::string>(const std::string&)> tools(std::set<std::string> names) {
   return [names](const std::string& name) -> std::optional<std::string> {
@@ -52,7 +59,7 @@ TEST(DiskScannerCaches, TakesEntriesOfIdleAppFoldersOnly) {
   EXPECT_GE(scan.items[0].bytes, 5000);
   EXPECT_EQ(scan.bytes, scan.items[0].bytes + scan.items[1].bytes);
   env.tool = tools({"pip"});  // pip's cache is then left to its own command
-  EXPECT_EQ(paths(caches(env, links)), std::vector<std::string>{home.at(dir + "idle/x")});
+  EXPECT_EQ(found(caches, env), std::vector<std::string>{home.at(dir + "idle/x")});
 }
 
 TEST(DiskScannerPackageCaches, ToolOrderKeptCachesAndCargo) {
@@ -80,8 +87,7 @@ TEST(DiskScannerLogs, FilesStrictlyOlderThanAWeekAnywhereBelow) {
   home.folder("Library/Logs/old-folder", 30 * kDay);
   fs::create_symlink(old, home.at("Library/Logs/link.log"));
   home.setAge(home.at("Library/Logs/link.log"), 30 * kDay);
-  HardLinks links;
-  EXPECT_EQ(paths(logs(home.env(), links)), std::vector<std::string>{old});
+  EXPECT_EQ(found(logs, home.env()), std::vector<std::string>{old});
 }
 
 TEST(DiskScannerDerivedData, OldFoldersUnlessXcodebuildRuns) {
@@ -92,9 +98,9 @@ TEST(DiskScannerDerivedData, OldFoldersUnlessXcodebuildRuns) {
   for (const char* folder : {"Old/Build", "Old", "Touched"})
     home.setAge(home.at(root + folder), 10 * kDay);
   auto env = home.env();
-  HardLinks links;
-  EXPECT_EQ(paths(derivedData(env, links)), std::vector<std::string>{home.at(root + "Old")});
+  EXPECT_EQ(found(derivedData, env), std::vector<std::string>{home.at(root + "Old")});
   env.runningNames = {"xcodebuild"};
+  HardLinks links;
   EXPECT_EQ(derivedData(env, links), DiskRuleScan{.note = "xcodebuild is running"});
 }
 
@@ -206,8 +212,7 @@ TEST(DiskScannerBadInput, UnreadableFoldersContributeNothing) {
   home.file("Library/Logs/locked/old.log", 30 * kDay);
   const auto open = home.file("Library/Logs/open.log", 30 * kDay);
   fs::permissions(home.at("Library/Logs/locked"), fs::perms::none);
-  HardLinks links;
-  EXPECT_EQ(paths(logs(home.env(), links)), std::vector<std::string>{open});
+  EXPECT_EQ(found(logs, home.env()), std::vector<std::string>{open});
   fs::permissions(home.at("Library/Logs/locked"), fs::perms::owner_all);
 }
 

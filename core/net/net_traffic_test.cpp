@@ -48,13 +48,11 @@ TEST(NetStatApps, FoldsHelpersUnderTheirApplication) {
       {502, "Helper", 0, 0, {}},
       {700, "node", 500, 500, {}},
       {415, "mDNSResponder", 100, 100, {}}};
+  const std::vector<NetConn> helper{tcp(51000, 443, "Established", 25'000, 2'000),
+                                    tcp(51001, 443, "Established", 5'000)};
   const std::vector<NetProc> now{
       {500, "Google Chrome", 1'000, 1'200, {}},
-      {501,
-       "Helper",
-       30'000,
-       4'000,
-       {tcp(51000, 443, "Established", 25'000, 2'000), tcp(51001, 443, "Established", 5'000)}},
+      {501, "Helper", 30'000, 4'000, helper},
       {502, "Helper", 400, 0, {}},
       {700, "node", 900, 900, {tcp(5173, {}, "Listen"), tcp(5173, 52311, "Established", 4, 4)}},
       {415, "mDNSResponder", 140, 100, {}},

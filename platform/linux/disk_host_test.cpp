@@ -10,14 +10,7 @@
 namespace kelvane {
 namespace {
 
-TEST(LinuxDiskHost, RealToolsInUsrBinAreFound) {
-  // Where xcode-select is absent the default answer would skip /usr/bin/git.
-  if (::access("/usr/bin/git", X_OK) != 0) GTEST_SKIP() << "git is not in /usr/bin here";
-  EXPECT_EQ(ToolLocator::find("git", "/nonexistent", "/usr/bin", LinuxDiskHost::developerDir),
-            "/usr/bin/git");
-}
-
-TEST(LinuxDiskHost, EnvironmentFollowsTheSettingsAndRunsToolsInTheirEnvironment) {
+TEST(LinuxDiskHost, EnvironmentFollowsTheSettingsAndFindsAndRunsRealTools) {
   TempDir home;
   const std::string h = home.path().string();
   Config config = Config::fresh(Date(0));
@@ -27,11 +20,13 @@ TEST(LinuxDiskHost, EnvironmentFollowsTheSettingsAndRunsToolsInTheirEnvironment)
   EXPECT_EQ(env.projectRoots, (std::vector<std::string>{h + "/Code", "/srv/src"}));
   EXPECT_EQ(env.ignored, std::set<std::string>{h + "/big.iso"});
   EXPECT_FALSE(env.runningNames.empty());  // this test itself runs
-  const auto shell = env.tool("sh");
-  ASSERT_TRUE(shell);
-  const auto result = env.run({*shell, "-c", "echo \"$HOME\""});
-  ASSERT_TRUE(result);
-  EXPECT_EQ(result->out, h + "\n");
+  // Tools run in their own environment, where HOME is the scanned home.
+  const auto result = env.run({env.tool("sh").value_or("none"), "-c", "echo \"$HOME\""});
+  EXPECT_EQ(result.value_or(ShellResult{}).out, h + "\n");
+  // Where xcode-select is absent the default answer would skip /usr/bin/git.
+  if (::access("/usr/bin/git", X_OK) != 0) GTEST_SKIP() << "git is not in /usr/bin here";
+  EXPECT_EQ(ToolLocator::find("git", "/nonexistent", "/usr/bin", LinuxDiskHost::developerDir),
+            "/usr/bin/git");
 }
 
 }  // namespace

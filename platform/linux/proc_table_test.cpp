@@ -1,5 +1,6 @@
 #include "platform/linux/proc_table.h"
 
+#include <array>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -16,15 +17,15 @@ namespace fs = std::filesystem;
 
 TEST(ProcTable, NamesComeFromCommAndTheFirstArgument) {
   TempDir proc;
-  const auto process = [&](const std::string& pid, const std::string& comm,
-                           const std::string& cmdline) {
+  // The second has no arguments, as a kernel thread; "self" is not a process of its own.
+  for (const auto& [pid, comm, cmdline] : std::vector<std::array<std::string, 3>>{
+           {"10", "com.docker.back\n", std::string("/opt/x/com.docker.backend\0-v", 28)},
+           {"11", "xcodebuild\n", ""},
+           {"self", "ignored\n", "ignored"}}) {
     fs::create_directories(proc.path() / pid);
     std::ofstream(proc.path() / pid / "comm") << comm;
     std::ofstream(proc.path() / pid / "cmdline", std::ios::binary) << cmdline;
-  };
-  process("10", "com.docker.back\n", std::string("/opt/x/com.docker.backend\0-v", 28));
-  process("11", "xcodebuild\n", "");  // a kernel thread has no arguments
-  process("self", "ignored\n", "ignored");
+  }
   EXPECT_EQ(ProcTable::runningNames(proc.path().string()),
             (std::set<std::string>{"com.docker.back", "com.docker.backend", "xcodebuild"}));
 }
