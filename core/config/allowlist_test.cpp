@@ -3,25 +3,18 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "core/support/json_coding.h"
-
 namespace kelvane {
 namespace {
 
-BrowserTab tabAt(std::string url) {
-  BrowserTab tab;
-  tab.browser = "com.google.Chrome";
-  tab.url = std::move(url);
-  return tab;
-}
-
 TEST(AllowlistSiteHost, NormalisesWhatTheUserTyped) {
+  // "localhost:3000" reads as a scheme without "https://"; a text with no
+  // address at all is kept as it is.
   const std::pair<const char*, std::optional<std::string>> cases[] = {
       {"  .Example.COM \n", "example.com"},
       {"https://Docs.Example.com/a/b?c", "docs.example.com"},
       {"example.com/path", "example.com"},
-      {"localhost:3000", "localhost"},  // reads as a scheme "localhost" without "https://"
-      {"Weird Name", "weird name"},     // no address at all: the text itself
+      {"localhost:3000", "localhost"},
+      {"Weird Name", "weird name"},
       {"   ", std::nullopt},
       {"", std::nullopt},
   };
@@ -29,44 +22,44 @@ TEST(AllowlistSiteHost, NormalisesWhatTheUserTyped) {
 }
 
 TEST(AllowlistHas, SitesMatchTheHostAndItsSubdomainsOnly) {
-  Allowlist allowlist;
-  allowlist.sites = {"Example.com"};
-  EXPECT_TRUE(allowlist.has(tabAt("https://example.com/")));
-  EXPECT_TRUE(allowlist.has(tabAt("https://MAIL.example.COM/inbox")));
-  EXPECT_FALSE(allowlist.has(tabAt("https://notexample.com/")));
-  EXPECT_FALSE(allowlist.has(tabAt("https://example.com.evil.test/")));
-  EXPECT_FALSE(allowlist.has(tabAt("about:blank")));            // no host
-  EXPECT_FALSE(allowlist.has(tabAt("https://exa mple.com/")));  // not an address
+  const Allowlist allowlist{.sites = {"Example.com"}};
+  const std::pair<const char*, bool> cases[] = {
+      {"https://example.com/", true},
+      {"https://MAIL.example.COM/inbox", true},
+      {"https://notexample.com/", false},
+      {"https://example.com.evil.test/", false},
+      {"about:blank", false},
+      {"https://exa mple.com/", false},
+  };
+  for (const auto& [url, kept] : cases) {
+    BrowserTab tab;
+    tab.url = url;
+    EXPECT_EQ(allowlist.has(tab), kept) << url;
+  }
 }
 
 TEST(AllowlistHas, AppsAndProcessesMatchExactly) {
-  Allowlist allowlist;
-  allowlist.apps = {"com.example.Editor", "Notes"};
-  allowlist.processes = {"postgres", "/opt/bin/redis-server"};
-  const RunningApp byID{10, "com.example.Editor", "Editor", std::nullopt, AppPolicy::regular};
-  const RunningApp byName{11, std::nullopt, "Notes", std::nullopt, AppPolicy::regular};
-  const RunningApp other{12, "com.example.notes", "notes", std::nullopt, AppPolicy::regular};
-  EXPECT_TRUE(allowlist.has(byID));
-  EXPECT_TRUE(allowlist.has(byName));
-  EXPECT_FALSE(allowlist.has(other));  // case matters for applications
-  Proc proc;
-  proc.name = "redis";
-  proc.path = "/opt/bin/redis-server";
-  EXPECT_TRUE(allowlist.has(proc));
-  proc.path = "";
-  allowlist.processes.push_back("");
-  EXPECT_FALSE(allowlist.has(proc));  // an empty path never matches, even an empty entry
+  Allowlist allowlist{.apps = {"com.example.Editor", "Notes"},
+                      .processes = {"postgres", "/opt/bin/redis-server"}};
+  EXPECT_TRUE(allowlist.has(RunningApp{.bundleID = "com.example.Editor", .name = "Editor"}));
+  EXPECT_TRUE(allowlist.has(RunningApp{.name = "Notes"}));
+  // Case matters for applications.
+  EXPECT_FALSE(allowlist.has(RunningApp{.bundleID = "com.example.notes", .name = "notes"}));
+  EXPECT_TRUE(allowlist.has(Proc{.name = "redis", .path = "/opt/bin/redis-server"}));
+  allowlist.processes.push_back("");  // an empty path never matches, even an empty entry
+  EXPECT_FALSE(allowlist.has(Proc{.name = "redis", .path = ""}));
 }
 
 TEST(AllowlistAdd, AppendsToTheKindsListOnce) {
+  // Only exact duplicates within one list are skipped.
+  const std::pair<KeepKind, const char*> adds[] = {
+      {KeepKind::app, "Notes"},        {KeepKind::process, "node"},
+      {KeepKind::site, "example.com"}, {KeepKind::path, "/tmp/keep"},
+      {KeepKind::site, "example.com"}, {KeepKind::site, "Example.com"},
+      {KeepKind::app, "node"},
+  };
   Allowlist allowlist;
-  allowlist.add(KeepKind::app, "Notes");
-  allowlist.add(KeepKind::process, "node");
-  allowlist.add(KeepKind::site, "example.com");
-  allowlist.add(KeepKind::path, "/tmp/keep");
-  allowlist.add(KeepKind::site, "example.com");
-  allowlist.add(KeepKind::site, "Example.com");  // only exact duplicates are skipped
-  allowlist.add(KeepKind::app, "node");          // other lists do not count
+  for (const auto& [kind, value] : adds) allowlist.add(kind, value);
   EXPECT_EQ(
       allowlist,
       (Allowlist{

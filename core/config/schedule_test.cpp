@@ -15,24 +15,17 @@ namespace {
 Calendar zone(const char* name) { return Calendar::named(name).value(); }
 Date utc(const char* text) { return Date::fromISO8601(text).value(); }
 
-TEST(ScheduleNext, SlotsLieOnTheGridStrictlyAfterTheMoment) {
-  const Calendar c = zone("Europe/Berlin");
-  const auto at = [&](int day, int h, int m, int s = 0) {
-    return c.dateOf({2026, 5, day, 1, h, m, s}).value();
-  };
-  EXPECT_EQ(Schedule::next(at(12, 10, 0), 15, c), at(12, 10, 15));
-  EXPECT_EQ(Schedule::next(at(12, 10, 14, 59) + 0.5, 15, c), at(12, 10, 15));
-  EXPECT_EQ(Schedule::next(at(12, 23, 50), 15, c), at(13, 0, 0));
-  for (const int64_t every : {int64_t{0}, int64_t{-30}, INT64_MIN})
-    EXPECT_EQ(Schedule::next(at(12, 10, 7, 30), every, c), at(12, 10, 8)) << every;
-  // Slot 15 of a 100-minute grid lies past midnight; the new day's grid then counts.
-  EXPECT_EQ(Schedule::next(at(12, 23, 30), 100, c), at(13, 1, 0));
-  EXPECT_EQ(Schedule::next(at(13, 1, 0), 100, c), at(13, 1, 40));
-  EXPECT_TRUE(std::isnan(Schedule::next(Date(NAN), 15, c).unix()));
-}
-
-TEST(ScheduleNext, CountsElapsedTimeFromLocalMidnightOnDaylightSavingDays) {
+TEST(ScheduleNext, SlotsLieOnTheLocalGridStrictlyAfterTheMoment) {
   const std::tuple<const char*, const char*, int64_t, const char*> cases[] = {
+      // Berlin in May (UTC+2); a period below one minute counts as one minute.
+      {"Europe/Berlin", "2026-05-12T08:00:00Z", 15, "2026-05-12T08:15:00Z"},
+      {"Europe/Berlin", "2026-05-12T21:50:00Z", 15, "2026-05-12T22:00:00Z"},
+      {"Europe/Berlin", "2026-05-12T08:07:30Z", 0, "2026-05-12T08:08:00Z"},
+      {"Europe/Berlin", "2026-05-12T08:07:30Z", -30, "2026-05-12T08:08:00Z"},
+      {"Europe/Berlin", "2026-05-12T08:07:30Z", INT64_MIN, "2026-05-12T08:08:00Z"},
+      // Slot 15 of a 100-minute grid lies past midnight; the new day's grid then counts.
+      {"Europe/Berlin", "2026-05-12T21:30:00Z", 100, "2026-05-12T23:00:00Z"},
+      {"Europe/Berlin", "2026-05-12T23:00:00Z", 100, "2026-05-12T23:40:00Z"},
       // Berlin, 23-hour day: two hours after midnight is 03:00 summer time.
       {"Europe/Berlin", "2026-03-29T00:50:00Z", 15, "2026-03-29T01:00:00Z"},
       // 22 h 30 m into the short day; slot 14 (23 h 20 m) is 00:20 the next day.
@@ -50,6 +43,10 @@ TEST(ScheduleNext, CountsElapsedTimeFromLocalMidnightOnDaylightSavingDays) {
   for (const auto& [name, after, every, expected] : cases)
     EXPECT_EQ(Schedule::next(utc(after), every, zone(name)).iso8601(), expected)
         << name << " after " << after << " every " << every;
+  const Calendar berlin = zone("Europe/Berlin");
+  EXPECT_EQ(Schedule::next(utc("2026-05-12T08:14:59Z") + 0.5, 15, berlin),
+            utc("2026-05-12T08:15:00Z"));
+  EXPECT_TRUE(std::isnan(Schedule::next(Date(NAN), 15, berlin).unix()));
 }
 
 TEST(ScheduleMode, FirstMatchingConditionWins) {

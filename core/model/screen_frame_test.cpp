@@ -23,10 +23,8 @@ TEST(ScreenFrame, RoundsEdgesNotSizes) {
 TEST(ScreenFrame, EdgesAndPlatformRectangle) {
   const auto frame = ScreenFrame::from(Rect{10, -20, 30, -5});
   EXPECT_EQ(frame, (ScreenFrame{10, -20, 30, -5}));  // copied as it is, negative size kept
-  EXPECT_EQ(frame.minX(), 10);
-  EXPECT_EQ(frame.maxX(), 40);
-  EXPECT_EQ(frame.minY(), -20);
-  EXPECT_EQ(frame.maxY(), -25);
+  EXPECT_EQ((std::vector{frame.minX(), frame.maxX(), frame.minY(), frame.maxY()}),
+            (std::vector<double>{10, 40, -20, -25}));
 }
 
 TEST(ScreenFrame, JsonNeedsFourNumbers) {

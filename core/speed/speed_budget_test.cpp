@@ -13,12 +13,9 @@ const Calendar kUtc = Calendar::utc();
 const Date kMarch = *Date::fromISO8601("2025-03-31T20:00:00Z");
 const Date kApril = *Date::fromISO8601("2025-04-01T00:00:00Z");
 
-TEST(SpeedBudget, MonthOfTheCalendar) {
+TEST(SpeedBudget, AddingRollsOverAtTheCalendarsMonth) {
   EXPECT_EQ(SpeedBudget::monthOf(kMarch, kUtc), "2025-03");
   EXPECT_EQ(SpeedBudget::monthOf(kMarch, *Calendar::named("Asia/Tokyo")), "2025-04");
-}
-
-TEST(SpeedBudget, AddingRollsOverAtTheMonth) {
   const SpeedBudget old{.month = "2025-03", .bytes = 700, .lastAuto = kMarch};
   EXPECT_EQ(old.used(kMarch, kUtc), 700);
   EXPECT_EQ(old.used(kApril, kUtc), 0);

@@ -16,11 +16,6 @@ SpeedResult result(Date at, double down = 80e6) {
   return {at, down, 20e6, 12.5, 40, 150'000'000, "en0", true};
 }
 
-std::string contents(const std::filesystem::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
-
 TEST(SpeedStore, ResultsOfTheLastDayInFileOrder) {
   TempDir tmp;
   const Store store(tmp.path());
@@ -43,7 +38,8 @@ TEST(SpeedStore, AppendKeepsOneDay) {
   ASSERT_TRUE(appendSpeed(store, result(kNow - 60, 3), kNow));
   EXPECT_EQ(store.lines<SpeedResult>(SpeedTest::file),
             (std::vector<SpeedResult>{result(kNow - 3'600, 2), result(kNow - 60, 3)}));
-  const std::string text = contents(store.path(SpeedTest::file));
+  std::ifstream in(store.path(SpeedTest::file), std::ios::binary);
+  const std::string text{std::istreambuf_iterator<char>(in), {}};
   EXPECT_EQ(text.find("garbage"), std::string::npos);  // the rewrite dropped it
   EXPECT_TRUE(
       text.starts_with(R"({"at":"2025-03-12T11:00:00Z","auto":true,"bytes":150000000,)"

@@ -1,16 +1,8 @@
 #include "core/usage/usage_watch.h"
 
-#include <ostream>
-
 #include <gtest/gtest.h>
 
 namespace kelvane {
-
-void PrintTo(const UsageAlert& a, std::ostream* os) {
-  *os << int(a.kind.which) << "/" << a.kind.level << " " << a.app << " cpu " << a.cpu << " bytes "
-      << a.bytes << " ofRAM " << a.ofRAM;
-}
-
 namespace {
 
 const Date kStart = *Date::fromISO8601("2026-06-10T10:00:00Z");  // 12:00 in Berlin
@@ -60,8 +52,7 @@ TEST(UsageWatchMemory, AlertsAfterTenMinutesAtAQuarterWithoutFiveMinuteGaps) {
   for (const double t : {0, 300, 599}) EXPECT_EQ(watch.kindsAt(kStart + t), Kinds{}) << t;
   EXPECT_EQ(watch.at(kStart + 600),
             (std::vector<UsageAlert>{{kMemory, kBig, "Big", 10, 0, 310, 0.31}}));
-  Watch gap;
-  gap.bigMemory = 240;  // exactly a quarter with the helper
+  Watch gap{.bigMemory = 240};  // exactly a quarter with the helper
   for (const double t : {0, 301, 600, 900}) EXPECT_EQ(gap.kindsAt(kStart + t), Kinds{}) << t;
   EXPECT_EQ(gap.kindsAt(kStart + 901), Kinds{kMemory});
   gap.bigMemory = 239;
@@ -74,8 +65,7 @@ TEST(UsageWatchMemory, AlertsAfterTenMinutesAtAQuarterWithoutFiveMinuteGaps) {
 }
 
 TEST(UsageWatch, OneAlertPerApplicationAndHourWhateverTheKind) {
-  Watch watch;
-  watch.bigCores = 3;  // above the default of 2 cores
+  Watch watch{.bigCores = 3};  // above the default of 2 cores
   EXPECT_EQ(watch.kindsAt(kStart), Kinds{kCPU});
   for (double t = 300; t < 3600; t += 300) EXPECT_EQ(watch.kindsAt(kStart + t), Kinds{}) << t;
   EXPECT_EQ(watch.kindsAt(kStart + 3599), Kinds{});
@@ -87,8 +77,7 @@ TEST(UsageWatch, OneAlertPerApplicationAndHourWhateverTheKind) {
 }
 
 TEST(UsageWatchPressure, AlertsWhenTheLevelRisesAboveTheHoursHighest) {
-  Watch watch;
-  watch.bigMemory = 85;  // Editor is the largest regular application; Menu is no candidate
+  Watch watch{.bigMemory = 85};  // Editor is the largest regular application; Menu is none
   const std::pair<int64_t, Kinds> steps[] = {
       {1, {}}, {2, {pressure(2)}}, {2, {}}, {4, {pressure(4)}}, {2, {}}, {4, {}}};
   for (size_t i = 0; i < std::size(steps); ++i) {
@@ -126,26 +115,21 @@ TEST(UsageWatchQuiet, SilencesUntilLocalMidnight) {
 }
 
 TEST(UsageWatch, NeverListedOffOrUnknownMemoryMakeNoAlerts) {
-  Watch never;
+  Watch never{.level = 4, .bigCores = 8};
   never.config.usageAlerts.never = {kBig, kPressure};
-  never.level = 4;
-  never.bigCores = 8;
   for (const double t : {0, 300, 600}) EXPECT_EQ(never.kindsAt(kStart + t), Kinds{}) << t;
   for (const bool off : {true, false}) {
-    Watch watch;
-    watch.at(kStart);
+    // A memory streak is under way; alerts off or an unknown memory size ends it.
+    Watch watch{.level = 4, .memTotal = off ? 1000u : 0u, .bigCores = 8};
+    watch.state = {.highSince = {{kBig, kStart}}, .lastEvaluated = kStart};
     watch.config.usageAlerts.on = !off;
-    watch.memTotal = off ? 1000 : 0;
-    watch.level = 4;
-    watch.bigCores = 8;
     EXPECT_EQ(watch.kindsAt(kStart + 600), Kinds{}) << off;
     EXPECT_EQ(watch.state, (UsageWatchState{.lastEvaluated = kStart + 600, .pressure = 4}));
   }
 }
 
 TEST(UsageWatch, ExpiresSilencesAndAlertsAtTheirBoundaries) {
-  Watch watch;
-  watch.bigMemory = 0;
+  Watch watch{.bigMemory = 0};
   watch.state = {
       .lastAlert = {{"a", kStart - 3600}, {"b", kStart - 3599}, {kPressure, kStart - 3600}},
       .quietUntil = {{"c", kStart}, {"d", kStart + 1}},
