@@ -76,9 +76,10 @@ class Warmer {
 };
 
 void fillHostAndPath(Flow& flow) {
-  auto url = Url::parse(flow.url);
-  flow.host = url && url->host ? std::move(*url->host) : std::string();
-  flow.path = url ? std::move(url->path) : std::string();
+  // Assigned, not moved in: a recycled flow's buffers are reused.
+  const auto url = Url::parse(flow.url);
+  flow.host.assign(url && url->host ? *url->host : std::string_view());
+  flow.path.assign(url ? url->path : std::string_view());
   if (url && url->query) flow.path.append("?").append(*url->query);
 }
 
@@ -111,9 +112,13 @@ bool FlowLog::isLate(const ProxyEvent& event) const {
 
 // Finds the flow with this ID, or adds a new one at the end of the order.
 FlowLog::Slot FlowLog::slot(uint64_t id, Date started) {
-  auto [it, inserted] = byID_.try_emplace(id);
+  if (const auto it = byID_.find(id); it != byID_.end()) {
+    return {it->second, it->second.bodyBytes(), false};
+  }
+  const auto it = maxFlows_ >= 1 && int64_t(order_.size()) >= maxFlows_
+                      ? byID_.insert(recycleOldest(id)).position
+                      : byID_.try_emplace(id).first;
   Flow& flow = it->second;
-  if (!inserted) return {flow, flow.bodyBytes(), false};
   flow.id = id;
   flow.started = started;
   flow.seq = nextSeq_++;
@@ -209,6 +214,31 @@ void FlowLog::trim() {
       strip(it->second);
     }
   }
+}
+
+// Evicts the oldest flow to make room for flow `id` and hands back its map
+// entry, emptied, for the new flow: the entry and its texts' buffers are
+// reused rather than freed and allocated again.
+std::unordered_map<uint64_t, Flow>::node_type FlowLog::recycleOldest(uint64_t id) {
+  const uint64_t oldest = order_.front();
+  highestEvicted_ = std::max(highestEvicted_.value_or(oldest), oldest);
+  order_.pop_front();
+  stripFrom_ = std::max<int64_t>(0, stripFrom_ - 1);
+  auto node = byID_.extract(oldest);
+  if (node.empty()) return byID_.extract(byID_.try_emplace(id).first);
+  Flow& flow = node.mapped();
+  bodyBytes_ -= flow.bodyBytes();
+  for (auto* text : {&flow.client, &flow.method, &flow.url, &flow.host, &flow.path}) text->clear();
+  flow.kind = Flow::Kind::http;
+  flow.pid.reset();
+  flow.request.reset();
+  flow.response.reset();
+  flow.error.reset();
+  flow.messages.clear();
+  flow.bodiesDropped = false;
+  flow.messageBytes = flow.messageLength = 0;
+  node.key() = id;
+  return node;
 }
 
 void FlowLog::evictOldest(size_t count) {

@@ -77,6 +77,7 @@ class FlowLog {
   void settle(uint64_t id, int64_t before);
   void trim();
   void evictOldest(size_t count);
+  std::unordered_map<uint64_t, Flow>::node_type recycleOldest(uint64_t id);
   static void strip(Flow& flow);
 
   int64_t maxFlows_;

@@ -91,6 +91,26 @@ TEST(FlowLog, EvictsOldestAndIgnoresTheirLateEvents) {
   EXPECT_EQ(ids(log), (std::vector<uint64_t>{9, 1}));
 }
 
+// The flow that takes an evicted flow's place starts empty, whatever the old one held.
+TEST(FlowLog, ANewFlowInheritsNothingFromTheOneItReplaces) {
+  auto log = makeLog(1, 1000);
+  log.apply({request(1, "http://old.example/ws?q=1", 10, {{"Upgrade", "websocket"}}),
+             response(1, 5), ProxyEvent{ProxyEvent::Error{1, "reset"}}, message(1, 3)});
+  log.apply(request(2, "http://new.example/"));
+  ASSERT_EQ(ids(log), (std::vector<uint64_t>{2}));
+  Flow expected{.id = 2,
+                .method = "POST",
+                .url = "http://new.example/",
+                .host = "new.example",
+                .path = "/",
+                .started = Date(100),
+                .seq = 1};
+  expected.request = std::get<ProxyRequest>(request(2, "http://new.example/").value);
+  EXPECT_EQ(*log.flow(2), expected);
+  EXPECT_EQ(log.bodyBytes(), 0);
+  EXPECT_TRUE(log.invariantsHold());
+}
+
 TEST(FlowLog, StripsOldBodiesButNeverTheNewestAndKeepsSizes) {
   auto log = makeLog(10, 100);
   log.apply({request(1, "http://h/", 60), response(1, 30), request(2, "http://h/", 50)});

@@ -51,7 +51,15 @@ std::optional<std::vector<uint8_t>> decode(std::string_view text) {
   // Whole quads but the last write four bytes at a time; the fourth byte is
   // overwritten by the next quad.
   const size_t quads = n / 4;
-  for (size_t q = 0; q + 1 < quads; ++q, in += 4, dst += 3) {
+  size_t q = 0;
+  // Two quads at a time: six bytes out in one eight-byte store.
+  for (; q + 2 < quads; q += 2, in += 8, dst += 6) {
+    const uint32_t low = quad(in), high = quad(in + 4);
+    bad |= low | high;
+    const uint64_t word = uint64_t(low & 0xFFFFFF) | uint64_t(high) << 24;
+    std::memcpy(dst, &word, 8);
+  }
+  for (; q + 1 < quads; ++q, in += 4, dst += 3) {
     const uint32_t word = quad(in);
     bad |= word;
     std::memcpy(dst, &word, 4);
