@@ -71,14 +71,24 @@ TEST(StatusCommand, ShowsRepairsAndGoodRunsWithoutWriting) {
   EXPECT_EQ(std::distance(begin(entries), end(entries)), 2);  // nothing new written
 }
 
-TEST(StatusCommand, EmptyFolderShowsFirstStartDefaults) {
+TEST(StatusCommand, MissingOrUnreadableSettingsShowFirstStartDefaults) {
   TempDir tmp;
   std::ostringstream out;
   printStatus(Store(tmp.path() / "missing"), Date(0), out);
-  EXPECT_NE(out.str().find("config.json: none"), std::string::npos);
+  EXPECT_NE(out.str().find("config.json: none, the defaults"), std::string::npos);
   EXPECT_NE(out.str().find("  learningUntil: \"2001-01-02T00:00:00Z\"\n"), std::string::npos)
       << out.str();
   EXPECT_FALSE(std::filesystem::exists(tmp.path() / "missing"));
+
+  for (const std::string damaged : {"[1, 2]", "{\"limits\": ", "\"text\""}) {
+    std::ofstream(tmp.path() / "config.json", std::ios::trunc) << damaged;
+    std::ostringstream shown;
+    printStatus(Store(tmp.path()), Date(0), shown);
+    EXPECT_NE(shown.str().find("config.json: not a JSON object, the defaults"), std::string::npos)
+        << damaged;
+    EXPECT_NE(shown.str().find("  learningUntil: \"2001-01-02T00:00:00Z\"\n"), std::string::npos);
+    EXPECT_EQ(contents(tmp.path() / "config.json"), damaged);
+  }
 }
 
 }  // namespace
