@@ -1,29 +1,22 @@
 #pragma once
-// A fresh folder under the system's temporary folder, removed with all it
-// holds when the object goes; and whole-file text helpers.
-#include <filesystem>
+// A fresh folder for one test, removed with all it holds when the object goes;
+// and whole-file text helpers.
 #include <fstream>
-#include <stdlib.h>
 #include <string>
+
+#include "core/support/testing/temp_dir.h"
 
 namespace kelvane::testing {
 
+// The shared test folder, with paths as plain strings the way the helper takes them.
 class TempFolder {
  public:
-  TempFolder() : path_((std::filesystem::temp_directory_path() / "kelvane-XXXXXX").string()) {
-    if (!::mkdtemp(path_.data())) path_.clear();
-  }
-  ~TempFolder() {
-    std::error_code ignored;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-  }
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
   std::string operator/(const std::string& name) const { return path_ + "/" + name; }
   const std::string& path() const { return path_; }
 
  private:
-  std::string path_;
+  TempDir dir_;
+  std::string path_ = dir_.path().string();
 };
 
 inline void writeText(const std::string& path, const std::string& text) {
