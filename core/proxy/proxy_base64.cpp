@@ -52,8 +52,10 @@ std::optional<std::vector<uint8_t>> decode(std::string_view text) {
   // overwritten by the next quad.
   const size_t quads = n / 4;
   size_t q = 0;
-  // Two quads at a time: six bytes out in one eight-byte store.
-  for (; q + 2 < quads; q += 2, in += 8, dst += 6) {
+  // Two quads at a time: six bytes out in one eight-byte store, whose last two
+  // bytes the next quads overwrite. Two more quads must follow, since the last
+  // one may give a single byte.
+  for (; q + 3 < quads; q += 2, in += 8, dst += 6) {
     const uint32_t low = quad(in), high = quad(in + 4);
     bad |= low | high;
     const uint64_t word = uint64_t(low & 0xFFFFFF) | uint64_t(high) << 24;
