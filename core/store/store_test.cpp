@@ -1,7 +1,10 @@
 #include "core/store/store.h"
 
+#include <csignal>
 #include <fstream>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -60,11 +63,17 @@ TEST(Store, FailedDocumentWriteKeepsTheOldFile) {
   const auto r = blocked.save(Note{2, "new"}, "n.json");
   ASSERT_FALSE(r);
   EXPECT_NE(r.error().message.find("file/sub"), std::string::npos);
-  if (::geteuid() != 0) {  // root ignores folder permissions
-    ::chmod(tmp.path().c_str(), 0500);
-    EXPECT_FALSE(store.save(Note{2, "new"}, "n.json"));
-    ::chmod(tmp.path().c_str(), 0700);
+  // A write cut short (here by a file size limit, which binds root too) fails
+  // the save and leaves the document as it was.
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::signal(SIGXFSZ, SIG_IGN);
+    const rlimit tiny{8, 8};
+    ::_exit(::setrlimit(RLIMIT_FSIZE, &tiny) == 0 && !store.save(Note{2, "new"}, "n.json") ? 0 : 1);
   }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   // A target that is a folder cannot be replaced either.
   std::filesystem::create_directory(tmp.path() / "d.json");
   EXPECT_FALSE(store.save(Note{2, "new"}, "d.json"));
