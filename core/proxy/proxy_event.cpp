@@ -133,15 +133,23 @@ struct Raw {
 // valid JSON), which rejects the line; a null leaves the member absent.
 bool isNull(od::value& v, bool& null) { return v.is_null().get(null) == simdjson::SUCCESS; }
 
-bool readString(od::value v, std::optional<std::string_view>& out) {
+// Reads a member that may be null (absent) or else must hold what `get` reads.
+template <class T, class Get>
+bool readNullable(od::value& v, std::optional<T>& out, Get get) {
   bool null = false;
   if (!isNull(v, null)) return false;
   out.reset();
   if (null) return true;
-  std::string_view s;
-  if (v.get_string().get(s)) return false;
-  out = s;
+  T value{};
+  if (!get(v, value)) return false;
+  out = std::move(value);
   return true;
+}
+
+bool readString(od::value v, std::optional<std::string_view>& out) {
+  return readNullable(v, out, [](od::value& x, std::string_view& s) {
+    return x.get_string().get(s) == simdjson::SUCCESS;
+  });
 }
 
 // Base64 text is read straight from the line when it holds no escapes, which
@@ -195,45 +203,28 @@ std::optional<T> integerFrom(od::number n) {
 
 template <class T>
 bool readInteger(od::value v, std::optional<T>& out) {
-  bool null = false;
-  if (!isNull(v, null)) return false;
-  out.reset();
-  if (null) return true;
-  od::number n;
-  if (v.get_number().get(n)) return false;
-  out = integerFrom<T>(n);
-  return out.has_value();
+  return readNullable(v, out, [](od::value& x, T& value) {
+    od::number n;
+    if (x.get_number().get(n)) return false;
+    const auto whole = integerFrom<T>(n);
+    value = whole.value_or(T{});
+    return whole.has_value();
+  });
 }
 
 bool readDouble(od::value v, std::optional<double>& out) {
-  bool null = false;
-  if (!isNull(v, null)) return false;
-  out.reset();
-  if (null) return true;
-  double d = 0;
-  if (v.get_double().get(d)) return false;
-  out = d;
-  return true;
+  return readNullable(
+      v, out, [](od::value& x, double& d) { return x.get_double().get(d) == simdjson::SUCCESS; });
 }
 
 bool readBool(od::value v, std::optional<bool>& out) {
-  bool null = false;
-  if (!isNull(v, null)) return false;
-  out.reset();
-  if (null) return true;
-  bool b = false;
-  if (v.get_bool().get(b)) return false;
-  out = b;
-  return true;
+  return readNullable(
+      v, out, [](od::value& x, bool& b) { return x.get_bool().get(b) == simdjson::SUCCESS; });
 }
 
 // An array of arrays of strings; inner arrays of other lengths than two are
 // skipped, but every element must still be a string.
-bool readHeaders(od::value v, std::optional<std::vector<ProxyHeader>>& out) {
-  bool null = false;
-  if (!isNull(v, null)) return false;
-  out.reset();
-  if (null) return true;
+bool headersFrom(od::value& v, std::vector<ProxyHeader>& headers) {
   od::array outer;
   if (v.get_array().get(outer)) return false;
   // Collected first so that the list is allocated once, at its final size.
@@ -252,12 +243,14 @@ bool readHeaders(od::value v, std::optional<std::vector<ProxyHeader>>& out) {
     }
     if (count == 2) pairs.push_back(parts);
   }
-  std::vector<ProxyHeader> headers;
   headers.reserve(pairs.size());
   for (const auto& [name, value] : pairs)
     headers.push_back({std::string(name), std::string(value)});
-  out = std::move(headers);
   return true;
+}
+
+bool readHeaders(od::value v, std::optional<std::vector<ProxyHeader>>& out) {
+  return readNullable(v, out, headersFrom);
 }
 
 // Deeper nesting rejects the line rather than the stack.
