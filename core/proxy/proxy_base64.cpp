@@ -3,6 +3,7 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <immintrin.h>
 
 namespace kelvane::ProxyBase64 {
 namespace {
@@ -37,6 +38,54 @@ uint32_t quad(const uint8_t* in) {
   return kTables.d0[in[0]] | kTables.d1[in[1]] | kTables.d2[in[2]] | kTables.d3[in[3]];
 }
 
+// Thirty-two symbols at a time with AVX2: each symbol's class (upper, lower,
+// digit, '+', '/') gives the amount that turns it into its six bits; a symbol
+// of no class (padding included) stops the loop as invalid. The 24 bytes out
+// are stored with a 32-byte write, so the caller keeps 32 bytes of room past
+// `dst`. Returns the symbols consumed, or nullopt at an invalid one.
+__attribute__((target("avx2"))) inline __m256i inRange(__m256i c, char low, char high) {
+  return _mm256_and_si256(_mm256_cmpgt_epi8(c, _mm256_set1_epi8(char(low - 1))),
+                          _mm256_cmpgt_epi8(_mm256_set1_epi8(char(high + 1)), c));
+}
+
+__attribute__((target("avx2"))) std::optional<size_t> decodeWide(const uint8_t* in, size_t symbols,
+                                                                 uint8_t* dst) {
+  size_t done = 0;
+  for (; done + 48 <= symbols; done += 32, in += 32, dst += 24) {
+    const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in));
+    const __m256i upper = inRange(c, 'A', 'Z'), lower = inRange(c, 'a', 'z'),
+                  digit = inRange(c, '0', '9');
+    const __m256i plus = _mm256_cmpeq_epi8(c, _mm256_set1_epi8('+'));
+    const __m256i slash = _mm256_cmpeq_epi8(c, _mm256_set1_epi8('/'));
+    const __m256i valid = _mm256_or_si256(_mm256_or_si256(upper, lower),
+                                          _mm256_or_si256(_mm256_or_si256(digit, plus), slash));
+    if (uint32_t(_mm256_movemask_epi8(valid)) != 0xFFFFFFFFu) return std::nullopt;
+    const __m256i shift = _mm256_or_si256(
+        _mm256_or_si256(_mm256_and_si256(upper, _mm256_set1_epi8(-65)),
+                        _mm256_and_si256(lower, _mm256_set1_epi8(-71))),
+        _mm256_or_si256(_mm256_or_si256(_mm256_and_si256(digit, _mm256_set1_epi8(4)),
+                                        _mm256_and_si256(plus, _mm256_set1_epi8(19))),
+                        _mm256_and_si256(slash, _mm256_set1_epi8(16))));
+    const __m256i bits = _mm256_add_epi8(c, shift);
+    // Pairs of six bits into twelve, pairs of twelve into 24, then the three
+    // bytes of every 32-bit word in text order, packed to the low 24 bytes.
+    const __m256i pairs = _mm256_maddubs_epi16(bits, _mm256_set1_epi32(0x01400140));
+    const __m256i words = _mm256_madd_epi16(pairs, _mm256_set1_epi32(0x00011000));
+    const __m256i ordered = _mm256_shuffle_epi8(
+        words, _mm256_setr_epi8(2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1, 2, 1, 0, 6,
+                                5, 4, 10, 9, 8, 14, 13, 12, -1, -1, -1, -1));
+    const __m256i packed =
+        _mm256_permutevar8x32_epi32(ordered, _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 3, 7));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst), packed);
+  }
+  return done;
+}
+
+bool hasAVX2() {
+  static const bool has = (__builtin_cpu_init(), __builtin_cpu_supports("avx2"));
+  return has;
+}
+
 }  // namespace
 
 std::optional<std::vector<uint8_t>> decode(std::string_view text) {
@@ -52,6 +101,15 @@ std::optional<std::vector<uint8_t>> decode(std::string_view text) {
   // overwritten by the next quad.
   const size_t quads = n / 4;
   size_t q = 0;
+  // The wide loop leaves at least the last 16 symbols, so 34 bytes of room
+  // remain ahead of each 32-byte store and padding never reaches it.
+  if (hasAVX2()) {
+    const auto done = decodeWide(in, n, dst);
+    if (!done) return std::nullopt;
+    q = *done / 4;
+    in += *done;
+    dst += *done / 4 * 3;
+  }
   // Two quads at a time: six bytes out in one eight-byte store, whose last two
   // bytes the next quads overwrite. Two more quads must follow, since the last
   // one may give a single byte.

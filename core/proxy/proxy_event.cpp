@@ -101,14 +101,31 @@ std::string camelFromSnake(std::string_view key) {
   return out;
 }
 
-// Compares lengths and first letters before the bytes: most keys differ there.
-bool sameKey(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && !a.empty() && a[0] == b[0] && a == b;
-}
+// The member names grouped by length, snake and camel forms alike, so that a
+// key is compared with the few names of its own length only.
+constexpr size_t kLongestKey = 9;
+struct SameLength {
+  std::array<std::pair<std::string_view, Member>, 8> names{};
+  size_t count = 0;
+};
+constexpr auto kByLength = [] {
+  std::array<SameLength, kLongestKey + 1> groups{};
+  for (const auto& m : kMembers) {
+    for (const std::string_view name : {m.snake, m.camel}) {
+      auto& group = groups[name.size()];
+      if (group.count == 0 || group.names[group.count - 1].first != name)
+        group.names[group.count++] = {name, m.member};
+    }
+  }
+  return groups;
+}();
 
 std::optional<Member> memberFor(std::string_view key) {
-  for (const auto& m : kMembers)
-    if (sameKey(key, m.snake) || sameKey(key, m.camel)) return m.member;
+  if (key.size() <= kLongestKey) {
+    const auto& group = kByLength[key.size()];
+    for (size_t i = 0; i < group.count; ++i)
+      if (group.names[i].first == key) return group.names[i].second;
+  }
   if (key.find('_') == std::string_view::npos) return std::nullopt;
   const std::string camel = camelFromSnake(key);
   for (const auto& m : kMembers)

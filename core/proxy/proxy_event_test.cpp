@@ -122,17 +122,27 @@ TEST(ProxyBase64, AgreesWithTheStrictDecoder) {
   for (const char* text : {"", "aGk=", "aGVsbG8=", "aGVsbG8h", "/w==", "+/+/", "a", "aGk", "aG=k",
                            "A===", "====", "aGk==", "aGk=aGk=", "aG k", "AB==", "ABC="})
     EXPECT_EQ(ProxyBase64::decode(text), Base64::decode(text)) << text;
-  // Longer texts go through the wide loop: every length, and a bad symbol at every place.
+  // Longer texts go through the wide loops: every length up to 96 symbols, the
+  // whole alphabet, and a bad symbol (next to the alphabet, padding, a high
+  // byte) at every place.
   std::vector<uint8_t> data;
-  for (int n = 0; n < 48; ++n) {
+  for (int n = 0; n < 120; ++n) {
     const std::string text = Base64::encode(data);
     EXPECT_EQ(ProxyBase64::decode(text), data) << text;
     for (size_t at = 0; at < text.size(); ++at) {
       std::string broken = text;
-      broken[at] = '*';
-      EXPECT_EQ(ProxyBase64::decode(broken), std::nullopt) << broken;
+      broken[at] = "*=\xff@[`{:.,"[at % 10];
+      EXPECT_EQ(ProxyBase64::decode(broken), Base64::decode(broken)) << broken;
+      if (at + 2 < text.size()) {
+        EXPECT_EQ(ProxyBase64::decode(broken), std::nullopt) << broken;
+      }
     }
     data.push_back(uint8_t(n * 37 + 11));
+    if (n == 70) {  // From here on the texts hold the whole alphabet.
+      const auto alphabet =
+          Base64::decode("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/");
+      data.insert(data.end(), alphabet->begin(), alphabet->end());
+    }
   }
 }
 
