@@ -126,9 +126,8 @@ FlowLog::Slot FlowLog::slot(uint64_t id, Date started) {
   return {flow, 0, true};
 }
 
-void FlowLog::applyRequest(ProxyRequest request) {
-  const uint64_t id = request.id;
-  auto [flow, before, inserted] = slot(id, request.at);
+void FlowLog::applyRequest(ProxyRequest&& request) {
+  auto [flow, before, inserted] = slot(request.id, request.at);
   flow.pid = request.pid;
   flow.client = request.client;
   flow.method = request.method;
@@ -137,27 +136,26 @@ void FlowLog::applyRequest(ProxyRequest request) {
   fillHostAndPath(flow);
   if (upgradesToWebSocket(request.headers)) flow.kind = Flow::Kind::websocket;
   flow.request = std::move(request);
-  settle(id, before);
+  settle(flow, before);
   trim();
 }
 
-void FlowLog::applyResponse(ProxyResponse response) {
-  const uint64_t id = response.id;
-  auto [flow, before, inserted] = slot(id, response.at);
+void FlowLog::applyResponse(ProxyResponse&& response) {
+  auto [flow, before, inserted] = slot(response.id, response.at);
   if (inserted) flow.method = "GET";  // A placeholder until the request turns up.
   flow.response = std::move(response);
-  settle(id, before);
+  settle(flow, before);
   trim();
 }
 
-void FlowLog::applyError(ProxyEvent::Error error) {
+void FlowLog::applyError(ProxyEvent::Error&& error) {
   auto [flow, before, inserted] = slot(error.id, Date());
   if (inserted) {
     flow.method = "GET";
     flow.started = clock_();
   }
   flow.error = std::move(error.message);
-  settle(error.id, before);
+  settle(flow, before);
   trim();
 }
 
@@ -174,29 +172,24 @@ void FlowLog::applyTunnel(const ProxyTunnel& tunnel) {
   fresh.started = tunnel.at;
   fresh.seq = flow.seq;  // A replaced flow keeps its place.
   flow = std::move(fresh);
-  settle(tunnel.id, before);
+  settle(flow, before);
   trim();
 }
 
-void FlowLog::applyMessage(ProxyWSMessage message) {
+void FlowLog::applyMessage(ProxyWSMessage&& message) {
   const auto it = byID_.find(message.id);
   if (it == byID_.end()) return;
   const int64_t before = it->second.bodyBytes();
   it->second.append(std::move(message));
-  settle(it->first, before);
+  settle(it->second, before);
   trim();
 }
 
 // Accounts for a flow's change in held bytes; a flow the strip cursor has
 // already passed loses its new bodies at once.
-void FlowLog::settle(uint64_t id, int64_t before) {
-  int64_t now = 0;
-  if (const auto it = byID_.find(id); it != byID_.end()) {
-    Flow& flow = it->second;
-    if (flow.seq < passedSeq_ && flow.bodyBytes() >= 1) strip(flow);
-    now = flow.bodyBytes();
-  }
-  bodyBytes_ += now - before;
+void FlowLog::settle(Flow& flow, int64_t before) {
+  if (flow.seq < passedSeq_ && flow.bodyBytes() >= 1) strip(flow);
+  bodyBytes_ += flow.bodyBytes() - before;
 }
 
 void FlowLog::trim() {

@@ -68,13 +68,13 @@ class FlowLog {
     bool inserted;
   };
   Slot slot(uint64_t id, Date started);
-  void applyRequest(ProxyRequest request);
-  void applyResponse(ProxyResponse response);
-  void applyError(ProxyEvent::Error error);
+  void applyRequest(ProxyRequest&& request);
+  void applyResponse(ProxyResponse&& response);
+  void applyError(ProxyEvent::Error&& error);
   void applyTunnel(const ProxyTunnel& tunnel);
-  void applyMessage(ProxyWSMessage message);
+  void applyMessage(ProxyWSMessage&& message);
   bool isLate(const ProxyEvent& event) const;
-  void settle(uint64_t id, int64_t before);
+  void settle(Flow& flow, int64_t before);
   void trim();
   void evictOldest(size_t count);
   std::unordered_map<uint64_t, Flow>::node_type recycleOldest(uint64_t id);
