@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config git ca-certificates
   nlohmann-json3-dev libsimdjson-dev libplist-dev liburiparser-dev
   libhowardhinnant-date-dev tzdata uuid-dev libicu-dev libasio-dev libcli11-dev
-  libgtest-dev libgmock-dev libbenchmark-dev
+  libjemalloc-dev libgtest-dev libgmock-dev libbenchmark-dev
 )
 if [ "${KELVANE_WITH_CLANG:-0}" = 1 ]; then
   packages+=(clang libclang-rt-14-dev)
