@@ -101,31 +101,33 @@ std::string camelFromSnake(std::string_view key) {
   return out;
 }
 
-// The member names grouped by length, snake and camel forms alike, so that a
-// key is compared with the few names of its own length only.
-constexpr size_t kLongestKey = 9;
-struct SameLength {
-  std::array<std::pair<std::string_view, Member>, 8> names{};
-  size_t count = 0;
+// Every member name, snake and camel forms alike, has a slot of its own in a
+// table of 64, so a key is compared with one name only. A new name that would
+// share a slot stops the build.
+constexpr size_t keySlot(std::string_view key) {
+  return (key.size() * 11 + uint8_t(key[0]) * 3 + uint8_t(key[key.size() / 2]) * 5 +
+          uint8_t(key.back()) * 7) %
+         64;
+}
+struct NameSlot {
+  std::string_view name;
+  Member member{};
 };
-constexpr auto kByLength = [] {
-  std::array<SameLength, kLongestKey + 1> groups{};
+constexpr auto kSlots = [] {
+  std::array<NameSlot, 64> slots{};
   for (const auto& m : kMembers) {
     for (const std::string_view name : {m.snake, m.camel}) {
-      auto& group = groups[name.size()];
-      if (group.count == 0 || group.names[group.count - 1].first != name)
-        group.names[group.count++] = {name, m.member};
+      auto& slot = slots[keySlot(name)];
+      if (!slot.name.empty() && slot.name != name) throw "two member names share a slot";
+      slot = {name, m.member};
     }
   }
-  return groups;
+  return slots;
 }();
 
 std::optional<Member> memberFor(std::string_view key) {
-  if (key.size() <= kLongestKey) {
-    const auto& group = kByLength[key.size()];
-    for (size_t i = 0; i < group.count; ++i)
-      if (group.names[i].first == key) return group.names[i].second;
-  }
+  if (key.empty()) return std::nullopt;
+  if (const auto& slot = kSlots[keySlot(key)]; slot.name == key) return slot.member;
   if (key.find('_') == std::string_view::npos) return std::nullopt;
   const std::string camel = camelFromSnake(key);
   for (const auto& m : kMembers)
