@@ -38,16 +38,16 @@ uint32_t quad(const uint8_t* in) {
   return kTables.d0[in[0]] | kTables.d1[in[1]] | kTables.d2[in[2]] | kTables.d3[in[3]];
 }
 
-// Thirty-two symbols at a time with AVX2: each symbol's class (upper, lower,
-// digit, '+', '/') gives the amount that turns it into its six bits; a symbol
-// of no class (padding included) stops the loop as invalid. The 24 bytes out
-// are stored with a 32-byte write, so the caller keeps 32 bytes of room past
-// `dst`. Returns the symbols consumed, or nullopt at an invalid one.
 __attribute__((target("avx2"))) inline __m256i inRange(__m256i c, char low, char high) {
   return _mm256_and_si256(_mm256_cmpgt_epi8(c, _mm256_set1_epi8(char(low - 1))),
                           _mm256_cmpgt_epi8(_mm256_set1_epi8(char(high + 1)), c));
 }
 
+// Thirty-two symbols at a time with AVX2: each symbol's class (upper, lower,
+// digit, '+', '/') gives the amount that turns it into its six bits; a symbol
+// of no class (padding included) stops the loop as invalid. The 24 bytes out
+// are stored with a 32-byte write, so the caller keeps 32 bytes of room past
+// `dst`. Returns the symbols consumed, or nullopt at an invalid one.
 __attribute__((target("avx2"))) std::optional<size_t> decodeWide(const uint8_t* in, size_t symbols,
                                                                  uint8_t* dst) {
   size_t done = 0;
@@ -97,8 +97,6 @@ std::optional<std::vector<uint8_t>> decode(std::string_view text) {
   const auto* in = reinterpret_cast<const uint8_t*>(text.data());
   uint8_t* dst = out.data();
   uint32_t bad = 0;
-  // Whole quads but the last write four bytes at a time; the fourth byte is
-  // overwritten by the next quad.
   const size_t quads = n / 4;
   size_t q = 0;
   // The wide loop leaves at least the last 16 symbols, so 34 bytes of room
@@ -119,6 +117,8 @@ std::optional<std::vector<uint8_t>> decode(std::string_view text) {
     const uint64_t word = uint64_t(low & 0xFFFFFF) | uint64_t(high) << 24;
     std::memcpy(dst, &word, 8);
   }
+  // Whole quads but the last write four bytes at a time; the fourth byte is
+  // overwritten by the next quad.
   for (; q + 1 < quads; ++q, in += 4, dst += 3) {
     const uint32_t word = quad(in);
     bad |= word;

@@ -9,8 +9,9 @@
 namespace kelvane::ProxyBase64 {
 
 // Decodes padded standard Base64 exactly like Base64::decode (same inputs
-// accepted, same bytes), four symbols per step through lookup tables; nullopt
-// when the text is not valid Base64.
+// accepted, same bytes): 32 symbols per step with AVX2 where the processor has
+// it, four per step through lookup tables otherwise and for the last few;
+// nullopt when the text is not valid Base64.
 [[nodiscard]] std::optional<std::vector<uint8_t>> decode(std::string_view text);
 
 }  // namespace kelvane::ProxyBase64
