@@ -125,14 +125,18 @@ constexpr auto kSlots = [] {
   return slots;
 }();
 
-std::optional<Member> memberFor(std::string_view key) {
+std::optional<Member> namedMember(std::string_view key) {
   if (key.empty()) return std::nullopt;
-  if (const auto& slot = kSlots[keySlot(key)]; slot.name == key) return slot.member;
+  const auto& slot = kSlots[keySlot(key)];
+  return slot.name == key ? std::optional(slot.member) : std::nullopt;
+}
+
+// A key as given, or else as converted to camel case (which leaves no inner
+// underscores, so it can only match a camel form).
+std::optional<Member> memberFor(std::string_view key) {
+  if (const auto member = namedMember(key)) return member;
   if (key.find('_') == std::string_view::npos) return std::nullopt;
-  const std::string camel = camelFromSnake(key);
-  for (const auto& m : kMembers)
-    if (camel == m.camel) return m.member;
-  return std::nullopt;
+  return namedMember(camelFromSnake(key));
 }
 
 // The wire record: every member optional (null counts as absent). Strings
