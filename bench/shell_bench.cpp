@@ -4,7 +4,7 @@
 
 #include <benchmark/benchmark.h>
 
-#include "core/disk/shell.h"
+#include "core/shell/shell.h"
 
 extern char** environ;
 

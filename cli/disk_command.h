@@ -7,8 +7,8 @@
 
 #include <nlohmann/json_fwd.hpp>
 
-#include "core/disk/disk_records.h"
-#include "core/planning/action.h"
+#include "core/disk_records/disk_records.h"
+#include "core/actions/action.h"
 
 namespace kelvane::cli {
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "core/disk/disk_records.h"
-#include "core/disk/shell.h"
+#include "core/disk_records/disk_records.h"
+#include "core/shell/shell.h"
 #include "core/support/date.h"
 
 namespace kelvane {

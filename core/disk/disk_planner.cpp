@@ -4,7 +4,7 @@
 #include <limits>
 
 #include "core/config/format.h"
-#include "core/disk/disk_paths.h"
+#include "core/disk_records/disk_paths.h"
 #include "core/support/text.h"
 
 namespace kelvane::DiskPlanner {

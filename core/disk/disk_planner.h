@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "core/config/config.h"
-#include "core/disk/disk_records.h"
-#include "core/planning/action.h"
+#include "core/disk_records/disk_records.h"
+#include "core/actions/action.h"
 
 namespace kelvane::DiskPlanner {
 

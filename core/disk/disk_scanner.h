@@ -15,7 +15,7 @@
 
 #include "core/disk/disk_environment.h"
 #include "core/disk/disk_files.h"
-#include "core/disk/disk_records.h"
+#include "core/disk_records/disk_records.h"
 
 namespace kelvane::DiskScanner {
 

@@ -6,7 +6,7 @@
 
 #include "core/disk/disk_scanner.h"
 #include "core/disk/scan_helpers.h"
-#include "core/disk/tool_locator.h"
+#include "core/shell/tool_locator.h"
 #include "core/support/text.h"
 
 namespace kelvane::DiskScanner {

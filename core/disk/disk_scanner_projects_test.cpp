@@ -3,10 +3,10 @@
 
 #include <gtest/gtest.h>
 
-#include "core/disk/disk_paths.h"
+#include "core/disk_records/disk_paths.h"
 #include "core/disk/disk_scanner.h"
 #include "core/disk/testing/fake_home.h"
-#include "core/disk/tool_locator.h"
+#include "core/shell/tool_locator.h"
 
 namespace kelvane {
 namespace {

@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "core/disk/disk_paths.h"
+#include "core/disk_records/disk_paths.h"
 #include "core/disk/testing/fake_home.h"
 
 namespace kelvane {

@@ -9,7 +9,7 @@
 
 #include "core/disk/disk_environment.h"
 #include "core/disk/disk_files.h"
-#include "core/disk/disk_paths.h"
+#include "core/disk_records/disk_paths.h"
 
 namespace kelvane::ScanHelpers {
 

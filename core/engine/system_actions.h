@@ -3,7 +3,7 @@
 // applications, processes, tabs or files itself; it asks an object of this kind,
 // one call per planned action, and records the Outcome it answers.
 #include "core/engine/outcome.h"
-#include "core/planning/action.h"
+#include "core/actions/action.h"
 
 namespace kelvane {
 

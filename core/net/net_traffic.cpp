@@ -4,7 +4,7 @@
 #include <limits>
 #include <unordered_map>
 
-#include "core/net/proc_groups.h"
+#include "core/proc/proc_groups.h"
 #include "core/support/hashing.h"
 
 namespace kelvane {

@@ -4,7 +4,7 @@
 #include <array>
 #include <unordered_set>
 
-#include "core/net/proc_origin.h"
+#include "core/proc/proc_origin.h"
 #include "core/planning/guards.h"
 #include "core/support/text.h"
 

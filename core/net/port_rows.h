@@ -15,7 +15,7 @@
 #include "core/model/activity.h"
 #include "core/model/snapshot.h"
 #include "core/net/net_stat.h"
-#include "core/planning/action.h"
+#include "core/actions/action.h"
 #include "core/support/date.h"
 
 namespace kelvane {

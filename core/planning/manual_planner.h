@@ -10,10 +10,10 @@
 
 #include "core/config/config.h"
 #include "core/config/keep_kind.h"
-#include "core/disk/disk_records.h"
+#include "core/disk_records/disk_records.h"
 #include "core/model/snapshot.h"
-#include "core/planning/action.h"
-#include "core/planning/pick.h"
+#include "core/actions/action.h"
+#include "core/actions/pick.h"
 
 namespace kelvane::ManualPlanner {
 

@@ -12,7 +12,7 @@
 #include "core/config/config.h"
 #include "core/model/activity.h"
 #include "core/model/snapshot.h"
-#include "core/planning/action.h"
+#include "core/actions/action.h"
 
 namespace kelvane::Planner {
 

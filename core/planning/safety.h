@@ -9,7 +9,7 @@
 
 #include "core/model/browser_tab.h"
 #include "core/model/window_info.h"
-#include "core/planning/action.h"
+#include "core/actions/action.h"
 
 namespace kelvane::Safety {
 

@@ -9,7 +9,7 @@
 
 #include "core/config/run_mode.h"
 #include "core/model/browser_tab.h"
-#include "core/planning/action.h"
+#include "core/actions/action.h"
 #include "core/support/date.h"
 #include "core/support/uuid.h"
 

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <limits>
 
-#include "core/net/proc_groups.h"
+#include "core/proc/proc_groups.h"
 
 namespace kelvane::Usage {
 namespace {

@@ -7,9 +7,9 @@
 #include <sys/stat.h>
 
 #include "core/disk/disk_files.h"
-#include "core/disk/disk_paths.h"
-#include "core/disk/shell.h"
-#include "core/disk/tool_locator.h"
+#include "core/disk_records/disk_paths.h"
+#include "core/shell/shell.h"
+#include "core/shell/tool_locator.h"
 #include "core/support/text.h"
 #include "platform/linux/large_files.h"
 #include "platform/linux/proc_table.h"

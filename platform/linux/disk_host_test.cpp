@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "core/disk/tool_locator.h"
+#include "core/shell/tool_locator.h"
 #include "core/support/testing/temp_dir.h"
 
 namespace kelvane {

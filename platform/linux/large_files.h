@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "core/disk/disk_records.h"
+#include "core/disk_records/disk_records.h"
 
 namespace kelvane::LargeFiles {
 
