@@ -7,7 +7,7 @@
 #include <unistd.h>
 #include <utility>
 
-#include "helper/file_io.h"
+#include "core/support/file_io.h"
 
 namespace kelvane {
 namespace Admission {

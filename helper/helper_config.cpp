@@ -6,7 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "helper/file_io.h"
+#include "core/support/file_io.h"
 
 namespace kelvane {
 namespace {
@@ -30,15 +30,15 @@ std::optional<std::string> distrust(int fd, uid_t trustedOwner) {
 // Reads the file through one descriptor, so the file checked is the file read.
 std::optional<std::string> trustedContents(const std::string& path, uid_t trustedOwner,
                                            LoadedConfig& out) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking, so that a FIFO in the file's place is refused rather than waited on.
+  const FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   std::optional<std::string> contents;
-  if (const auto why = distrust(fd, trustedOwner)) {
+  if (const auto why = distrust(fd.get(), trustedOwner)) {
     out.notes.push_back(note(path, *why + ", so no client is admitted"));
   } else {
-    contents = readDescriptor(fd, 1 << 20);
+    contents = readDescriptor(fd.get(), 1 << 20);
     if (!contents) out.notes.push_back(note(path, "cannot be read, so no client is admitted"));
   }
-  if (fd >= 0) ::close(fd);
   return contents;
 }
 

@@ -6,7 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "helper/file_io.h"
+#include "core/support/file_io.h"
 
 namespace kelvane {
 namespace {
@@ -47,7 +47,7 @@ bool RootFileStore::store(const std::vector<uint8_t>& bytes) {
   if (!makeFolders(folder) || !mayTighten(folder) || ::chmod(folder.c_str(), 0700) != 0)
     return false;
   const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-  return writeFileAtomically(path, text, FileOwnership{}) && ::chmod(path.c_str(), 0600) == 0;
+  return replaceFile(path, text, FileOwnership{.mode = 0600}).has_value();
 }
 
 void RootFileStore::remove() { ::unlink(path.c_str()); }

@@ -7,7 +7,6 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/file.h>
-#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -15,7 +14,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "helper/file_io.h"
+#include "core/support/file_io.h"
 #include "helper/plist_json.h"
 
 extern char** environ;
@@ -28,26 +27,21 @@ using nlohmann::json;
 // A hung apply command must not hang the daemon for good.
 constexpr int kApplyTimeoutMs = 30'000;
 
-// Holds an exclusive flock on the lock file; released when it goes out of scope.
+// Holds an exclusive flock on the lock file; closing the file when it goes drops the lock.
 class FileLock {
  public:
   explicit FileLock(const std::string& path)
       : fd_(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600)) {
-    if (fd_ < 0) return;
+    if (!fd_.valid()) return;
     int rc;
-    do rc = ::flock(fd_, LOCK_EX);
+    do rc = ::flock(fd_.get(), LOCK_EX);
     while (rc != 0 && errno == EINTR);
     locked_ = rc == 0;
   }
-  ~FileLock() {
-    if (fd_ >= 0) ::close(fd_);  // closing drops the lock
-  }
-  FileLock(const FileLock&) = delete;
-  FileLock& operator=(const FileLock&) = delete;
   bool locked() const { return locked_; }
 
  private:
-  int fd_;
+  FileDescriptor fd_;
   bool locked_ = false;
 };
 
@@ -98,18 +92,6 @@ std::optional<SettingsSet> servicesIn(const json& doc) {
   });
   if (!representable) return std::nullopt;
   return settings;
-}
-
-FileOwnership ownershipOf(const std::string& path) {
-  FileOwnership ownership;
-  ownership.mode = 0644;
-  struct stat info {};
-  if (::stat(path.c_str(), &info) == 0) {
-    ownership.mode = info.st_mode & 07777;
-    ownership.uid = info.st_uid;
-    ownership.gid = info.st_gid;
-  }
-  return ownership;
 }
 
 std::optional<std::string> documentText(const json& doc) {
@@ -182,7 +164,8 @@ PrefsWrite ServicesFileStore::write(const SettingsSet& settings) {
     if (it != settings.end()) service["proxies"] = plistToJson(PlistValue(it->second));
   });
   const auto text = documentText(*doc);
-  if (!text || !writeFileAtomically(path_, *text, ownershipOf(path_)))
+  // The document keeps its mode and owner (one deleted meanwhile comes back readable by all).
+  if (!text || !replaceFile(path_, *text, ownershipOf(path_).value_or(FileOwnership{.mode = 0644})))
     return PrefsWrite::notCommitted;
   if (applyCommand_.empty() || runCommand(applyCommand_, kApplyTimeoutMs))
     return PrefsWrite::applied;

@@ -18,6 +18,7 @@
 
 #include "core/shell/process_tree.h"
 #include "core/shell/shell_sink.h"
+#include "core/support/file_io.h"
 
 extern char** environ;
 
@@ -34,33 +35,7 @@ constexpr auto kDrainAfterKill = std::chrono::seconds(1);      // before and aft
 constexpr auto kFallbackTick = std::chrono::milliseconds(20);  // only without pidfd support
 constexpr size_t kReadChunk = 32 * 1024;
 
-// Owns one file descriptor.
-class Fd {
- public:
-  Fd() = default;
-  explicit Fd(int fd) : fd_(fd) {}
-  Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  Fd& operator=(Fd&& other) noexcept {
-    if (this != &other) {
-      reset();
-      fd_ = std::exchange(other.fd_, -1);
-    }
-    return *this;
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  ~Fd() { reset(); }
-
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
-  void reset() {
-    if (fd_ >= 0) ::close(fd_);  // close errors say nothing we could act on
-    fd_ = -1;
-  }
-
- private:
-  int fd_ = -1;
-};
+using Fd = FileDescriptor;
 
 struct Pipe {
   Fd read;

@@ -4,47 +4,24 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <limits>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "core/support/file_io.h"
 
 extern char** environ;
 
 namespace kelvane {
 namespace {
 
+// Store files are read whole whatever their size.
+constexpr size_t kNoSizeLimit = std::numeric_limits<size_t>::max();
+
 StoreResult failure(std::string what, const std::filesystem::path& path, int error) {
   return Unexpected(StoreError{what + " " + path.string() + ": " + std::strerror(error)});
 }
-
-// Writes every byte, retrying short writes and interruptions.
-bool writeAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      if (n == 0) errno = EIO;
-      return false;
-    }
-    bytes.remove_prefix(static_cast<size_t>(n));
-  }
-  return true;
-}
-
-// Closes a descriptor when it goes out of scope; a close error is ignored.
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 StoreResult createFolder(const std::filesystem::path& dir) {
   std::error_code ec;
@@ -97,17 +74,7 @@ std::vector<RunRecord> Store::runs(Date since) const {
 }
 
 std::optional<std::string> Store::read(std::string_view name) const {
-  const FileDescriptor fd(::open(path(name).c_str(), O_RDONLY | O_CLOEXEC));
-  if (fd.get() < 0) return std::nullopt;
-  std::string bytes;
-  char buffer[65536];
-  for (;;) {
-    const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return std::nullopt;  // A folder, or an I/O error.
-    if (n == 0) return bytes;
-    bytes.append(buffer, static_cast<size_t>(n));
-  }
+  return readWholeFile(path(name), kNoSizeLimit);
 }
 
 bool Store::exists(std::string_view name) const {
@@ -118,24 +85,10 @@ bool Store::exists(std::string_view name) const {
 StoreResult Store::writeAtomically(std::string_view name, std::string_view bytes) const {
   if (auto made = createFolder(dir); !made) return made;
   const auto target = path(name);
-  std::string temp = (dir / ("." + std::string(name) + ".XXXXXX")).string();
-  const FileDescriptor fd(::mkostemp(temp.data(), O_CLOEXEC));
-  if (fd.get() < 0) return failure("cannot create a temporary file for", target, errno);
   // Keep the mode of the file being replaced; a new file gets rw-r--r--.
-  struct stat old;
-  const mode_t mode = ::stat(target.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644;
-  int error = 0;
-  if (!writeAll(fd.get(), bytes)) error = errno ? errno : EIO;
-  if (!error && ::fchmod(fd.get(), mode) != 0) error = errno;
-  if (!error && ::fsync(fd.get()) != 0) error = errno;
-  if (!error && ::rename(temp.c_str(), target.c_str()) != 0) error = errno;
-  if (error) {
-    ::unlink(temp.c_str());
-    return failure("cannot write", target, error);
-  }
-  // Make the rename itself durable; a failure here loses nothing already written.
-  const FileDescriptor folder(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (folder.get() >= 0) ::fsync(folder.get());
+  const auto old = ownershipOf(target);
+  const auto written = replaceFile(target, bytes, FileOwnership{.mode = old ? old->mode : 0644});
+  if (!written) return Unexpected(StoreError{written.error().message});
   return {};
 }
 
@@ -143,10 +96,13 @@ StoreResult Store::appendBytes(std::string_view name, std::string_view bytes) co
   if (auto made = createFolder(dir); !made) return made;
   if (!exists(name)) return writeAtomically(name, bytes);
   const auto target = path(name);
-  const FileDescriptor fd(::open(target.c_str(), O_RDWR | O_APPEND | O_CLOEXEC));
-  if (fd.get() < 0) return failure("cannot open", target, errno);
+  // Non-blocking, so that a FIFO in the file's place is refused below rather
+  // than filled until it blocks; appends to a regular file never block.
+  const FileDescriptor fd(::open(target.c_str(), O_RDWR | O_APPEND | O_NONBLOCK | O_CLOEXEC));
+  if (!fd.valid()) return failure("cannot open", target, errno);
   struct stat st;
   if (::fstat(fd.get(), &st) != 0) return failure("cannot inspect", target, errno);
+  if (!S_ISREG(st.st_mode)) return failure("cannot append to", target, EINVAL);
   if (st.st_size > 0) {
     // A last line cut short (a crash mid-write) must not swallow the next record.
     char last = 0;

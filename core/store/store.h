@@ -111,13 +111,14 @@ class Store {
   // The runs of runs.jsonl at or after `since`, oldest first.
   std::vector<RunRecord> runs(Date since) const;
 
-  // The file's bytes; nullopt when missing or unreadable.
+  // The file's bytes; nullopt when missing, unreadable or not a regular file.
   [[nodiscard]] std::optional<std::string> read(std::string_view name) const;
   bool exists(std::string_view name) const;
   // Creates the folder, writes a temporary file beside the target, flushes it
   // to disk and renames it over the target. Keeps an existing file's mode.
   StoreResult writeAtomically(std::string_view name, std::string_view bytes) const;
-  // The append step of appendLines, on ready-made bytes.
+  // The append step of appendLines, on ready-made bytes. Fails for anything but
+  // a regular file (a FIFO is refused, not written until it blocks).
   StoreResult appendBytes(std::string_view name, std::string_view bytes) const;
   std::filesystem::path path(std::string_view name) const { return dir / std::string(name); }
 

@@ -125,5 +125,23 @@ TEST(StoreLines, RewriteNormalisesAndKeeps) {
   EXPECT_EQ(contents(store.path("log.jsonl")), "");
 }
 
+TEST(Store, FifoInAFilesPlaceIsRefusedWithoutWaiting) {
+  TempDir tmp;
+  const Store store(tmp.path());
+  ASSERT_EQ(::mkfifo(store.path("log.jsonl").c_str(), 0600), 0);
+  // In a child, so that a read or write that waits on the FIFO ends at the
+  // alarm instead of holding up the suite.
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::alarm(10);
+    const bool refused = store.lines<Note>("log.jsonl").empty() && !store.load<Note>("log.jsonl") &&
+                         !store.appendLines(std::vector<Note>(9000, Note{1, "x"}), "log.jsonl");
+    ::_exit(refused ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
 }  // namespace
 }  // namespace kelvane
