@@ -7,7 +7,7 @@
 #include <unistd.h>
 #include <utility>
 
-#include "core/support/file_io.h"
+#include "platform/linux/proc_reader.h"
 
 namespace kelvane {
 namespace Admission {
@@ -93,22 +93,17 @@ std::optional<ClientRequirement> ProcAdmissionChecks::clientRequirement() {
 }
 
 bool ProcAdmissionChecks::hasHardenedRuntime(int32_t pid) {
-  const auto status = readWholeFile(procRoot_ + "/" + std::to_string(pid) + "/status");
-  if (!status) return false;
-  const std::string_view text = *status;
-  const auto at = text.find("\nNoNewPrivs:");
-  if (at == std::string_view::npos) return false;
-  const auto valueStart = text.find_first_not_of(" \t", at + 12);
-  return valueStart != std::string_view::npos && text.substr(valueStart, 2) == "1\n";
+  const auto process = ProcReader(procRoot_).process(pid, ProcReader::kStatus);
+  return process && process->status && process->status->noNewPrivs;
 }
 
 bool ProcAdmissionChecks::meetsRequirement(int32_t pid, const ClientRequirement& requirement) {
   // The executable the process runs, even if its path has since been replaced.
-  struct stat running {};
-  if (::stat((procRoot_ + "/" + std::to_string(pid) + "/exe").c_str(), &running) != 0) return false;
+  const auto running = ProcReader(procRoot_).exeFile(pid);
+  if (!running) return false;
   for (const auto& path : requirement.clientPaths) {
     struct stat allowed {};
-    if (::stat(path.c_str(), &allowed) == 0 && sameFile(allowed, running) &&
+    if (::stat(path.c_str(), &allowed) == 0 && sameFile(allowed, *running) &&
         S_ISREG(allowed.st_mode) && allowed.st_uid == trustedOwner_ &&
         !(allowed.st_mode & (S_IWGRP | S_IWOTH)))
       return true;

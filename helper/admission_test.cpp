@@ -49,6 +49,8 @@ TEST(ProcAdmissionChecks, ReadsTheClientFromTheProcessTable) {
   std::filesystem::copy_file(app, copy);
   std::filesystem::create_directories(tmp / "proc/42");
   std::filesystem::create_symlink(app, tmp / "proc/42/exe");
+  testing::writeText(tmp / "proc/42/stat",
+                     "42 (app) S 1 42 42 0 -1 0 0 0 0 0 0 0 0 0 20 0 1 0 9 0 5");
   ProcAdmissionChecks checks(HelperConfig{}, tmp / "proc", ::geteuid());
 
   EXPECT_FALSE(checks.hasHardenedRuntime(42));  // no status to read
@@ -57,7 +59,8 @@ TEST(ProcAdmissionChecks, ReadsTheClientFromTheProcessTable) {
                                                  {"NoNewPrivs:\t0\n", false},
                                                  {"NoNewPrivs:\t10\n", false},
                                                  {"XNoNewPrivs:\t1\n", false}}) {
-    testing::writeText(tmp / "proc/42/status", "Name:\tapp\n" + line + "Seccomp:\t0\n");
+    testing::writeText(tmp / "proc/42/status",
+                       "Name:\tapp\nUid:\t0\t0\t0\t0\n" + line + "Seccomp:\t0\n");
     EXPECT_EQ(checks.hasHardenedRuntime(42), hardened) << line;
   }
 

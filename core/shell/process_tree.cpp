@@ -1,12 +1,7 @@
 #include "core/shell/process_tree.h"
 
 #include <algorithm>
-#include <charconv>
-#include <dirent.h>
-#include <fcntl.h>
-#include <optional>
-#include <string_view>
-#include <unistd.h>
+#include <mutex>
 #include <unordered_set>
 
 #include "core/shell/shell.h"
@@ -15,58 +10,17 @@ namespace kelvane {
 
 namespace {
 
-// Parses a whole decimal PID; nullopt for anything else ("self", "1a", "").
-std::optional<int32_t> parsePid(std::string_view text) {
-  int32_t value = 0;
-  const auto* end = text.data() + text.size();
-  const auto [ptr, ec] = std::from_chars(text.data(), end, value);
-  if (text.empty() || ec != std::errc() || ptr != end || value <= 0) return std::nullopt;
-  return value;
-}
-
-// The parent PID in the text of a stat file: "pid (comm) state ppid ...". The command name
-// may hold spaces and parentheses, so the fields are counted after its last ')'.
-std::optional<int32_t> parentInStat(std::string_view stat) {
-  const size_t close = stat.rfind(')');
-  if (close == std::string_view::npos) return std::nullopt;
-  std::string_view rest = stat.substr(close + 1);
-  const auto skip = [&rest](bool spaces) {
-    const size_t at = spaces ? rest.find_first_not_of(' ') : rest.find(' ');
-    rest.remove_prefix(std::min(at, rest.size()));
-  };
-  skip(true);   // to the state
-  skip(false);  // past it
-  skip(true);   // to the parent
-  int32_t parent = 0;
-  const auto [ptr, ec] = std::from_chars(rest.data(), rest.data() + rest.size(), parent);
-  if (ec != std::errc() || ptr == rest.data()) return std::nullopt;
-  return parent;
-}
-
-std::optional<std::string> readSmallFile(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
-  char buffer[1024];  // a stat line's fields up to the parent come well within this
-  const ssize_t n = ::read(fd, buffer, sizeof buffer);
-  ::close(fd);
-  if (n <= 0) return std::nullopt;
-  return std::string(buffer, static_cast<size_t>(n));
-}
+// The process table Shell searches; set by the platform, empty until then.
+std::mutex tableMutex;
+Shell::ProcessParents processParents;
 
 }  // namespace
 
-ProcessTree::ChildTable ProcessTree::read(const std::string& procRoot) {
+ProcessTree::ChildTable ProcessTree::fromParents(
+    const std::vector<std::pair<int32_t, int32_t>>& links) {
   ChildTable table;
-  DIR* dir = ::opendir(procRoot.c_str());
-  if (dir == nullptr) return table;
-  while (const dirent* entry = ::readdir(dir)) {
-    const auto pid = parsePid(entry->d_name);
-    if (!pid) continue;
-    const auto stat = readSmallFile(procRoot + "/" + entry->d_name + "/stat");
-    const auto parent = stat ? parentInStat(*stat) : std::nullopt;
-    if (parent) table[*parent].push_back(*pid);
-  }
-  ::closedir(dir);
+  for (const auto& [pid, parent] : links)
+    if (pid > 0) table[parent].push_back(pid);
   for (auto& [parent, children] : table) {
     std::sort(children.begin(), children.end());
     if (children.size() > kMaxChildren) children.resize(kMaxChildren);
@@ -102,8 +56,19 @@ void ProcessTree::signalTree(int32_t pid, int signal,
   for (const int32_t child : below) send(child, signal);
 }
 
+void Shell::useProcessTable(ProcessParents parents) {
+  const std::lock_guard lock(tableMutex);
+  processParents = std::move(parents);
+}
+
 std::vector<int32_t> Shell::descendants(int32_t pid) {
-  return ProcessTree::descendants(pid, ProcessTree::read());
+  ProcessParents parents;
+  {
+    const std::lock_guard lock(tableMutex);
+    parents = processParents;
+  }
+  if (!parents) return {};
+  return ProcessTree::descendants(pid, ProcessTree::fromParents(parents()));
 }
 
 }  // namespace kelvane

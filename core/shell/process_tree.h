@@ -1,10 +1,12 @@
 #pragma once
-// ProcessTree: the parent/child relation of the running processes, read from the
-// process table under /proc, and the signalling of a whole tree. Internal to kelvane_shell.
+// ProcessTree: the parent/child relation of the running processes, built from the
+// process table the platform supplies (Shell::useProcessTable), and the signalling
+// of a whole tree. Internal to kelvane_shell.
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace kelvane::ProcessTree {
@@ -15,9 +17,9 @@ using ChildTable = std::unordered_map<int32_t, std::vector<int32_t>>;
 // The most children a parent contributes to one search.
 inline constexpr size_t kMaxChildren = 1024;
 
-// Reads every "<pid>/stat" under `procRoot`; entries that vanish or cannot be read are
-// skipped, and an unreadable root gives an empty table. Keeps kMaxChildren per parent.
-ChildTable read(const std::string& procRoot = "/proc");
+// Builds the table from (pid, parent) pairs; PIDs below 1 are not processes and are
+// skipped. Keeps the kMaxChildren lowest PIDs per parent.
+ChildTable fromParents(const std::vector<std::pair<int32_t, int32_t>>& links);
 
 // Lists every process below `pid` in `table`, `pid` excluded, each once: a depth-first
 // search whose result keeps discovery order. A PID without children gives an empty list.

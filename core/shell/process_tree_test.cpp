@@ -1,15 +1,14 @@
 #include "core/shell/process_tree.h"
 
-#include <filesystem>
-#include <fstream>
 #include <signal.h>
 
 #include <gtest/gtest.h>
 
+#include "core/shell/shell.h"
+
 namespace kelvane {
 namespace {
 
-namespace fs = std::filesystem;
 using ProcessTree::ChildTable;
 using Pids = std::vector<int32_t>;
 
@@ -25,24 +24,26 @@ TEST(ProcessTree, DescendantsAreDepthFirstInDiscoveryOrderEachOnce) {
   EXPECT_EQ(ProcessTree::descendants(15, table), Pids{});
 }
 
-TEST(ProcessTree, ReadsParentsFromStatFilesAndSkipsWhatItCannotRead) {
-  const fs::path root = fs::path(testing::TempDir()) / "kelvane-proc";
-  fs::remove_all(root);
-  // Parentheses and spaces inside a name; a line without a name; one cut before the parent.
-  const std::pair<const char*, const char*> stats[] = {{"100", "100 (odd) name) S 1 100"},
-                                                       {"101", "101 (sh) R 100 1"},
-                                                       {"99", "99 (a b) Z 100"},
-                                                       {"103", "garbage"},
-                                                       {"104", "104 (x) S"},
-                                                       {"self", "5 (self) S 100"}};
-  for (const auto& [dir, text] : stats) {
-    fs::create_directories(root / dir);
-    std::ofstream(root / dir / "stat") << text;
-  }
-  fs::create_directories(root / "102");  // gone before its stat could be read
-  EXPECT_EQ(ProcessTree::read(root.string()), (ChildTable{{1, {100}}, {100, {99, 101}}}));
-  EXPECT_EQ(ProcessTree::read((root / "missing").string()), ChildTable{});
-  fs::remove_all(root);
+TEST(ProcessTree, TableFromParentsKeepsTheLowestChildrenOfEachParent) {
+  std::vector<std::pair<int32_t, int32_t>> links = {{101, 100}, {99, 100}, {0, 1}, {-4, 1}};
+  for (int32_t pid = 5000 + int32_t(ProcessTree::kMaxChildren); pid >= 5000; --pid)
+    links.emplace_back(pid, 7);
+  const ChildTable table = ProcessTree::fromParents(links);
+  EXPECT_EQ(table.at(100), (Pids{99, 101}));
+  EXPECT_FALSE(table.contains(1));  // 0 and below are not processes
+  ASSERT_EQ(table.at(7).size(), ProcessTree::kMaxChildren);
+  EXPECT_EQ(table.at(7).front(), 5000);
+  EXPECT_EQ(table.at(7).back(), 5000 + int32_t(ProcessTree::kMaxChildren) - 1);
+}
+
+TEST(ProcessTree, ShellSearchesTheInstalledTableOnly) {
+  Shell::useProcessTable({});
+  EXPECT_EQ(Shell::descendants(10), Pids{});
+  Shell::useProcessTable([] {
+    return std::vector<std::pair<int32_t, int32_t>>{{11, 10}, {12, 11}, {13, 1}};
+  });
+  EXPECT_EQ(Shell::descendants(10), (Pids{11, 12}));
+  Shell::useProcessTable({});
 }
 
 TEST(ProcessTree, SignalTreeSendsGroupThenProcessThenDescendants) {

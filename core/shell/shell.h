@@ -3,9 +3,11 @@
 // standard output and standard error, and never leaves its process tree running
 // after a time-out. It does not search PATH; ToolLocator finds tools.
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kelvane {
@@ -37,8 +39,16 @@ namespace Shell {
                                              const std::optional<ShellEnv>& env, double timeout);
 
 // Lists every process below `pid` in the process table, `pid` excluded, each once, in the
-// order a depth-first search discovers them. Empty when `pid` has no children or is gone.
+// order a depth-first search discovers them. Empty when `pid` has no children or is gone,
+// and while no process table is installed.
 std::vector<int32_t> descendants(int32_t pid);
+
+// Each running process with its parent, as (pid, parent) pairs.
+using ProcessParents = std::function<std::vector<std::pair<int32_t, int32_t>>()>;
+
+// Installs where `descendants` reads the process table from; the platform supplies it.
+// Until then a time-out ends the tool, its process group and nothing else. Any thread.
+void useProcessTable(ProcessParents parents);
 
 }  // namespace Shell
 

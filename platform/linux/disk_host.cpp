@@ -66,6 +66,7 @@ std::optional<std::string> developerDir() {
 DiskEnvironment environment(const std::string& home, const Config& config, Date now) {
   DiskEnvironment env{.home = home, .now = now};
   env.projectRoots = expanded(config.projectRoots, home);
+  ProcTable::serveShell();
   env.runningNames = ProcTable::runningNames();
   env.runningBundleIDs = bundleIDsFor(env.runningNames);
   env.openFiles = ProcTable::openFiles();

@@ -1,32 +1,30 @@
 #include "platform/linux/proc_table.h"
 
-#include <array>
 #include <fcntl.h>
-#include <filesystem>
-#include <fstream>
+#include <poll.h>
+#include <signal.h>
+#include <sstream>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include "core/shell/shell.h"
 #include "core/support/testing/temp_dir.h"
+#include "platform/linux/testing/fake_proc.h"
 
 namespace kelvane {
 namespace {
 
-namespace fs = std::filesystem;
-
 TEST(ProcTable, NamesComeFromCommAndTheFirstArgument) {
-  TempDir proc;
+  FakeProc proc;
   // The second has no arguments, as a kernel thread; "self" is not a process of its own.
-  for (const auto& [pid, comm, cmdline] : std::vector<std::array<std::string, 3>>{
-           {"10", "com.docker.back\n", std::string("/opt/x/com.docker.backend\0-v", 28)},
-           {"11", "xcodebuild\n", ""},
-           {"self", "ignored\n", "ignored"}}) {
-    fs::create_directories(proc.path() / pid);
-    std::ofstream(proc.path() / pid / "comm") << comm;
-    std::ofstream(proc.path() / pid / "cmdline", std::ios::binary) << cmdline;
-  }
-  EXPECT_EQ(ProcTable::runningNames(proc.path().string()),
+  proc.process("10", {.stat = statLine(10, "com.docker.back", 1),
+                      .cmdline = std::string("/opt/x/com.docker.backend\0-v", 28)});
+  proc.process("11", {.stat = statLine(11, "xcodebuild", 1)});
+  proc.process("self", {.stat = statLine(12, "ignored", 1), .cmdline = "ignored"});
+  EXPECT_EQ(ProcTable::runningNames(ProcReader(proc.root())),
             (std::set<std::string>{"com.docker.back", "com.docker.backend", "xcodebuild"}));
 }
 
@@ -40,6 +38,32 @@ TEST(ProcTable, OpenFilesIncludeOursAndNoPipes) {
   for (const int f : {fd, pipes[0], pipes[1]}) ::close(f);
   EXPECT_TRUE(files.contains(path));
   for (const auto& file : files) EXPECT_EQ(file.front(), '/') << file;
+}
+
+// Waits up to 2 s for `pid` to end; a zombie counts as ended.
+bool ends(int32_t pid) {
+  const int fd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+  pollfd p{fd, POLLIN, 0};
+  const bool ended = fd < 0 || ::poll(&p, 1, 2000) == 1;
+  if (fd >= 0) ::close(fd);
+  return ended;
+}
+
+// A tool's child in a session of its own escapes the process-group kill; only the
+// process table reaches it.
+TEST(ProcTable, ShellTimeOutReachesChildrenInASessionOfTheirOwn) {
+  ProcTable::serveShell();
+  const auto result =
+      Shell::run({"/bin/sh", "-c", "trap '' TERM; echo started; setsid sleep 30 & echo $!; wait"},
+                 std::nullopt, 1);
+  Shell::useProcessTable({});
+  ASSERT_TRUE(result);
+  EXPECT_TRUE(result->timedOut);
+  std::istringstream lines(result->out.substr(std::min<size_t>(8, result->out.size())));
+  int32_t pid = 0;
+  ASSERT_TRUE(lines >> pid) << result->out;
+  EXPECT_TRUE(ends(pid));
+  ::kill(pid, SIGKILL);  // after a failure, leave nothing running
 }
 
 }  // namespace
