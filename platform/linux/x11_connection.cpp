@@ -1,5 +1,6 @@
 #include "platform/linux/x11_connection.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
@@ -26,11 +27,17 @@ struct PendingConnect {
   int screen = 0;
 };
 
+// Connections that were given up on while xcb_connect still waits for its server.
+std::atomic<int> stuckConnects{0};
+// A server that stays hung would otherwise collect one blocked thread per attempt.
+constexpr int kMaxStuckConnects = 4;
+
 // xcb_connect has no time-out: a server that accepts the socket but never
 // answers (a stopped process) would block it for good. It runs on a detached
 // thread; a caller that stops waiting leaves it to disconnect whatever it gets.
 xcb_connection_t* connectWithin(const std::string& display, std::chrono::milliseconds timeout,
                                 int& screen) {
+  if (stuckConnects.load() >= kMaxStuckConnects) return nullptr;
   auto pending = std::make_shared<PendingConnect>();
   std::thread([pending, display] {
     int number = 0;
@@ -38,6 +45,7 @@ xcb_connection_t* connectWithin(const std::string& display, std::chrono::millise
     std::lock_guard lock(pending->mutex);
     if (pending->abandoned) {
       xcb_disconnect(c);
+      --stuckConnects;
       return;
     }
     pending->c = c;
@@ -48,6 +56,7 @@ xcb_connection_t* connectWithin(const std::string& display, std::chrono::millise
   std::unique_lock lock(pending->mutex);
   if (!pending->cv.wait_for(lock, timeout, [&] { return pending->done; })) {
     pending->abandoned = true;
+    ++stuckConnects;
     return nullptr;
   }
   screen = pending->screen;
@@ -65,7 +74,7 @@ const xcb_screen_t* screenOf(xcb_connection_t* c, int number) {
 
 std::vector<uint32_t> XProperty::items32() const {
   std::vector<uint32_t> items;
-  if (format != 32) return items;
+  if (format != 32 || bytes.size() < 4) return items;
   items.resize(bytes.size() / 4);
   std::memcpy(items.data(), bytes.data(), items.size() * 4);
   return items;
@@ -84,6 +93,7 @@ Result<std::unique_ptr<X11Connection>, std::string> X11Connection::open(
       return Failure("a Wayland session: its X server shows only some of the windows");
     display = env;
   }
+  if (display->empty()) return Failure("no display given");
   int screen = 0;
   xcb_connection_t* c = connectWithin(*display, timeout, screen);
   if (c == nullptr) return Failure("the X server at " + *display + " does not answer");

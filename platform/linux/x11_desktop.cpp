@@ -1,6 +1,7 @@
 #include "platform/linux/x11_desktop.h"
 
 #include <algorithm>
+#include <set>
 #include <thread>
 
 #include <xcb/randr.h>
@@ -80,7 +81,11 @@ std::optional<RootState> readRoot(X11Connection& x) {
   auto list = read(stacking).items32();
   const auto clientList = read(clients).items32();
   if (list.empty()) list = clientList;  // Managers without a stacking list: order unknown.
-  state.windows.assign(list.rbegin(), list.rend());  // Stacking lists go bottom to top.
+  // Stacking lists go bottom to top. A window listed twice (a manager gone
+  // wrong, or a client writing the root) counts once, where it is frontmost.
+  std::set<uint32_t> seen;
+  for (auto it = list.rbegin(); it != list.rend(); ++it)
+    if (seen.insert(*it).second) state.windows.push_back(*it);
   state.active = X11Props::single(read(active));
   state.desktops = X11Props::single(read(desktops));
   state.current = X11Props::single(read(current));
