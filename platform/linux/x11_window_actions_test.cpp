@@ -46,6 +46,24 @@ TEST_F(X11WindowActionsTest, ClosesOneWindowAndLeavesTheOther) {
             Outcome::skipped("the window is already closed"));
 }
 
+TEST_F(X11WindowActionsTest, AsksTheWindowItselfWhenTheManagerCannotClose) {
+  auto& app = launch({"--window", "close me"});
+  viewWith(app.windows());
+  // Take _NET_CLOSE_WINDOW out of what the manager says it supports.
+  auto x = X11Connection::open(server_->display());
+  ASSERT_TRUE(x) << x.error();
+  X11Connection& c = **x;
+  const auto cookie = c.askProperty(c.root(), c.ewmh()._NET_SUPPORTED, 65536);
+  ASSERT_TRUE(c.sync());
+  auto supported = c.property(cookie).value_or(XProperty{}).items32();
+  ASSERT_EQ(std::erase(supported, c.ewmh()._NET_CLOSE_WINDOW), 1u);
+  xcb_change_property(c.raw(), XCB_PROP_MODE_REPLACE, c.root(), c.ewmh()._NET_SUPPORTED,
+                      XCB_ATOM_ATOM, 32, uint32_t(supported.size()), supported.data());
+  ASSERT_TRUE(c.sync());
+  EXPECT_EQ(actions().closeWindow(closing(app, app.windows()[0])), Outcome::done());
+  EXPECT_FALSE(listed(app.windows()[0]));
+}
+
 TEST_F(X11WindowActionsTest, AWindowThatStaysNeedsYou) {
   auto& app = launch({"--refuse-close", "--window", "unsaved draft"});
   viewWith(app.windows());
