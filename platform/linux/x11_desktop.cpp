@@ -177,15 +177,44 @@ std::optional<ReadWindow> readWindow(X11Connection& x, const WindowAsk& ask,
   return out;
 }
 
-std::vector<X11Layout::Monitor> monitorsOf(X11Connection& x, const std::vector<RawMonitor>& raw,
-                                           const std::vector<std::string>& names,
-                                           const std::vector<std::optional<std::string>>& models) {
+// The requests for one monitor's name and identity.
+struct MonitorAsk {
+  RawMonitor raw;
+  xcb_get_atom_name_cookie_t name;
+  std::optional<xcb_randr_get_output_property_cookie_t> edid;
+};
+
+MonitorAsk askMonitor(X11Connection& x, const RawMonitor& m) {
+  MonitorAsk ask{.raw = m, .name = xcb_get_atom_name(x.raw(), m.name)};
+  if (m.output)
+    ask.edid =
+        xcb_randr_get_output_property(x.raw(), *m.output, x.edid(), XCB_ATOM_ANY, 0, 64, 0, 0);
+  return ask;
+}
+
+std::optional<std::string> readModel(X11Connection& x,
+                                     xcb_randr_get_output_property_cookie_t cookie) {
+  auto* reply = xcb_randr_get_output_property_reply(x.raw(), cookie, nullptr);
+  if (reply == nullptr) return std::nullopt;
+  auto model = X11Props::edidName(
+      std::string_view(reinterpret_cast<const char*>(xcb_randr_get_output_property_data(reply)),
+                       static_cast<size_t>(xcb_randr_get_output_property_data_length(reply))));
+  ::free(reply);
+  return model;
+}
+
+// Returns the monitors, primary first; the whole screen as "Main" without RandR.
+std::vector<X11Layout::Monitor> readMonitors(X11Connection& x,
+                                             const std::vector<MonitorAsk>& asks) {
   std::vector<X11Layout::Monitor> monitors;
-  for (size_t i = 0; i < raw.size(); ++i)
-    monitors.push_back({.name = names[i].empty() ? "Monitor " + std::to_string(i + 1) : names[i],
-                        .model = models[i],
-                        .frame = raw[i].frame,
-                        .primary = raw[i].primary});
+  for (const auto& ask : asks) {
+    std::string name = x.atomName(ask.name);
+    if (name.empty()) name = "Monitor " + std::to_string(monitors.size() + 1);
+    monitors.push_back({.name = std::move(name),
+                        .model = ask.edid ? readModel(x, *ask.edid) : std::nullopt,
+                        .frame = ask.raw.frame,
+                        .primary = ask.raw.primary});
+  }
   if (monitors.empty()) {
     const auto& s = x.screen();
     monitors.push_back({.name = "Main",
@@ -195,24 +224,34 @@ std::vector<X11Layout::Monitor> monitorsOf(X11Connection& x, const std::vector<R
   return X11Layout::ordered(std::move(monitors));
 }
 
+// Adds the windows a person may close to the view, with the Spaces they are on.
+void addWindows(X11Connection& x, const std::vector<WindowAsk>& asks, const RootState& root,
+                const std::vector<X11Layout::Monitor>& monitors, DesktopView& view) {
+  const std::string host = X11Props::thisHost();
+  for (const auto& ask : asks) {
+    auto window = readWindow(x, ask, host);
+    if (!window || !window->closable) continue;
+    if (window->desktop && root.desktops) {
+      auto ids = X11Layout::windowSpaces(X11Layout::monitorOf(*window->info.frame, monitors),
+                                         *window->desktop, *root.desktops);
+      if (!ids.empty()) view.windowSpaces[window->info.id] = std::move(ids);
+    }
+    view.windows.push_back(std::move(window->info));
+  }
+}
+
 // The second round trip: every window, the manager's own check window, the
 // active window's owner, and the monitors' names and EDID.
 Result<DesktopView, std::string> readDesktop(X11Connection& x, const RootState& root) {
   auto& e = x.ewmh();
   const auto wmSelf = x.askProperty(*root.wmCheck, e._NET_SUPPORTING_WM_CHECK);
-  const auto activePid = x.askProperty(root.active.value_or(XCB_NONE), e._NET_WM_PID);
-  const auto activeMachine =
-      x.askProperty(root.active.value_or(XCB_NONE), XCB_ATOM_WM_CLIENT_MACHINE, 256);
-  std::vector<WindowAsk> asks;
-  for (const uint32_t id : root.windows) asks.push_back(askWindow(x, id));
-  std::vector<xcb_get_atom_name_cookie_t> nameAsks;
-  std::vector<std::optional<xcb_randr_get_output_property_cookie_t>> edidAsks;
-  for (const auto& m : root.monitors) {
-    nameAsks.push_back(xcb_get_atom_name(x.raw(), m.name));
-    edidAsks.push_back(m.output ? std::optional(xcb_randr_get_output_property(
-                                      x.raw(), *m.output, x.edid(), XCB_ATOM_ANY, 0, 64, 0, 0))
-                                : std::nullopt);
-  }
+  const xcb_window_t active = root.active.value_or(XCB_NONE);
+  const auto activePid = x.askProperty(active, e._NET_WM_PID);
+  const auto activeMachine = x.askProperty(active, XCB_ATOM_WM_CLIENT_MACHINE, 256);
+  std::vector<WindowAsk> windowAsks;
+  for (const uint32_t id : root.windows) windowAsks.push_back(askWindow(x, id));
+  std::vector<MonitorAsk> monitorAsks;
+  for (const auto& m : root.monitors) monitorAsks.push_back(askMonitor(x, m));
   if (!x.sync()) return Failure(unanswered(x));
 
   // A manager that died leaves its check window named on the root: it must
@@ -221,45 +260,17 @@ Result<DesktopView, std::string> readDesktop(X11Connection& x, const RootState& 
   if (!self || X11Props::single(*self) != root.wmCheck)
     return Failure("no window manager with EWMH desktops runs");
 
-  std::vector<std::string> names;
-  std::vector<std::optional<std::string>> models;
-  for (size_t i = 0; i < root.monitors.size(); ++i) {
-    names.push_back(x.atomName(nameAsks[i]));
-    std::optional<std::string> model;
-    if (edidAsks[i]) {
-      if (auto* reply = xcb_randr_get_output_property_reply(x.raw(), *edidAsks[i], nullptr)) {
-        const auto* data = xcb_randr_get_output_property_data(reply);
-        model = X11Props::edidName(std::string_view(
-            reinterpret_cast<const char*>(data),
-            static_cast<size_t>(xcb_randr_get_output_property_data_length(reply))));
-        ::free(reply);
-      }
-    }
-    models.push_back(std::move(model));
-  }
-  const auto monitors = monitorsOf(x, root.monitors, names, models);
-  const uint32_t desktops = root.desktops.value_or(0);
-
+  const auto monitors = readMonitors(x, monitorAsks);
   DesktopView view;
-  const std::string host = X11Props::thisHost();
-  for (const auto& ask : asks) {
-    auto window = readWindow(x, ask, host);
-    if (!window || !window->closable) continue;
-    if (window->desktop && root.desktops) {
-      auto ids = X11Layout::windowSpaces(X11Layout::monitorOf(*window->info.frame, monitors),
-                                         *window->desktop, desktops);
-      if (!ids.empty()) view.windowSpaces[window->info.id] = std::move(ids);
-    }
-    view.windows.push_back(std::move(window->info));
-  }
-  if (root.active && *root.active != XCB_NONE) {
-    view.focusedWindow = *root.active;
+  addWindows(x, windowAsks, root, monitors, view);
+  if (active != XCB_NONE) {
+    view.focusedWindow = active;
     const auto pid = x.property(activePid);
     const auto machine = x.property(activeMachine);
-    if (pid && machine) view.frontPID = X11Props::ownerPid(*pid, *machine, host);
+    if (pid && machine) view.frontPID = X11Props::ownerPid(*pid, *machine, X11Props::thisHost());
   }
-  if (root.desktops && desktops > 0)
-    view.spaces = X11Layout::spaces(monitors, desktops, root.current);
+  if (root.desktops.value_or(0) > 0)
+    view.spaces = X11Layout::spaces(monitors, *root.desktops, root.current);
   return view;
 }
 
