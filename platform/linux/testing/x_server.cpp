@@ -7,8 +7,8 @@
 #include <fstream>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <stdlib.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -136,19 +136,22 @@ std::optional<ChildProcess> ChildProcess::spawn(const std::vector<std::string>& 
   for (auto& entry : env) envp.push_back(entry.data());
   envp.push_back(nullptr);
 
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  if (stdoutFd) {
-    posix_spawn_file_actions_adddup2(&actions, *stdoutFd, STDOUT_FILENO);
-  } else {
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  // Not posix_spawn: the child must die with the test, even when the test is
+  // killed or aborts before its destructors run, and only a child of fork can
+  // ask for that. Between fork and exec it calls only async-signal-safe functions.
+  const pid_t parent = ::getpid();
+  const pid_t pid = ::fork();
+  if (pid < 0) return std::nullopt;
+  if (pid == 0) {
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() != parent) ::_exit(127);
+    const int devNull = ::open("/dev/null", O_RDWR);
+    ::dup2(devNull, STDIN_FILENO);
+    ::dup2(stdoutFd.value_or(devNull), STDOUT_FILENO);
+    ::dup2(devNull, STDERR_FILENO);
+    ::execvpe(args[0], args.data(), envp.data());
+    ::_exit(127);
   }
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-  pid_t pid = -1;
-  const int rc = ::posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) return std::nullopt;
   return ChildProcess(pid);
 }
 
