@@ -20,8 +20,10 @@ namespace kelvane {
 // A child process this test started; killed and reaped when dropped.
 class ChildProcess final {
  public:
-  // Starts `argv` (looked up on PATH) with DISPLAY and the given extra
-  // environment; its standard output goes to `stdoutFd` when given, else nowhere.
+  // Starts `argv` (looked up on PATH) with the given environment entries over
+  // ours; its standard output goes to `stdoutFd` when given, else nowhere. The
+  // child is killed when the thread that started it ends, so a test that dies
+  // leaves no server behind: start children from the test's own thread.
   static std::optional<ChildProcess> spawn(const std::vector<std::string>& argv,
                                            const std::vector<std::string>& environment,
                                            std::optional<int> stdoutFd = std::nullopt);
