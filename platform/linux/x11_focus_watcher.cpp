@@ -44,7 +44,7 @@ X11FocusWatcher::X11FocusWatcher(std::unique_ptr<X11Connection> x, Callback onCh
 bool X11FocusWatcher::dispatch() {
   // Every event read from the socket must be handled before returning: the
   // descriptor does not signal events that already sit in xcb's queue, and
-  // the round trips of current() read more of them.
+  // the round trips of read() take in more of them.
   for (;;) {
     bool changed = false;
     while (xcb_generic_event_t* event = xcb_poll_for_event(x_->raw())) {
