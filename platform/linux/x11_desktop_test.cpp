@@ -269,6 +269,8 @@ TEST(X11Connection, NoDisplayIsUnknown) {
     ASSERT_FALSE(view);
     EXPECT_EQ(view.error(), "a Wayland session: its X server shows only some of the windows");
   }
+  // An empty name would make xcb fall back to DISPLAY, past the checks above.
+  EXPECT_EQ(X11Desktop::look("").error(), "no display given");
   // A display nobody serves: the socket does not exist.
   const auto view = X11Desktop::look(":7391");
   ASSERT_FALSE(view);
