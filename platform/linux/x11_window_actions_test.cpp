@@ -15,7 +15,7 @@ class X11WindowActionsTest : public XServerTest {
   X11WindowActions actions(StopFunction stop = nullptr) {
     return X11WindowActions(server_->display(), std::move(stop),
                             {.roundTrip = std::chrono::milliseconds(2000),
-                             .closeWait = std::chrono::milliseconds(1500)});
+                             .closeWait = std::chrono::milliseconds(3000)});
   }
 
   static Action closing(const TestApp& app, uint32_t window) {
