@@ -8,6 +8,8 @@ packages=(
   nlohmann-json3-dev libsimdjson-dev libplist-dev liburiparser-dev
   libhowardhinnant-date-dev tzdata uuid-dev libicu-dev libasio-dev libcli11-dev
   libjemalloc-dev libgtest-dev libgmock-dev libbenchmark-dev
+  # The X server: windows, desktops, focus; a private Xvfb with openbox in tests.
+  libxcb1-dev libxcb-ewmh-dev libxcb-randr0-dev libxcb-screensaver0-dev xvfb openbox x11-utils
 )
 if [ "${KELVANE_WITH_CLANG:-0}" = 1 ]; then
   packages+=(clang libclang-rt-14-dev)
