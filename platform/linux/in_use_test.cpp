@@ -42,7 +42,8 @@ TEST(InUse, ItemsAndWhatIsInsideThemWithTheLowestHolder) {
       {"/h/cache/pg", "socket of node (pid 42)"},
       {"/h/cache/orphan.sock", "socket in use"},  // its holder is not ours to see
       {"/h/Downloads/mine.iso", std::nullopt},    // held by the program that asks
-      {"/etc", std::nullopt},                     // "/" as a working folder holds nothing
+      {"/h/cache/mine.sock", std::nullopt},
+      {"/etc", std::nullopt},  // "/" as a working folder holds nothing
       {"relative.sock", std::nullopt},
       {"h/cache/app", std::nullopt},
   };

@@ -22,9 +22,10 @@ struct ProcEntry {
   ProcText::Stat stat;
   uint32_t folderUid = 0;  // Owner of the folder: the effective user, root when not inspectable.
   std::optional<ProcText::Status> status;
-  std::optional<std::string> exe;       // The program; " (deleted)" after an upgrade is dropped.
-  std::optional<std::string> cwd;       // The working folder.
-  std::vector<std::string> fds;         // Each open descriptor's target, in descriptor order.
+  std::optional<std::string> exe;  // The program; " (deleted)" after an upgrade is dropped.
+  std::optional<std::string> cwd;  // The working folder.
+  // Each open descriptor's target, in descriptor order; absent when they cannot be listed.
+  std::optional<std::vector<std::string>> fds;
   std::optional<std::string> firstArg;  // The first word of the command line.
 };
 
@@ -36,14 +37,20 @@ class ProcReader final {
 
   explicit ProcReader(std::string root = "/proc") : root_(std::move(root)) {}
 
-  // Returns every process ID listed, in the order the folder lists them; empty when
-  // the root cannot be read.
+  // Returns every process ID listed, in ascending order; empty when the root cannot
+  // be read.
   std::vector<int32_t> pids() const;
   // Returns one process with the asked `parts` (a mask of Part); nullopt when it is
   // gone, its stat line cannot be read or names another PID.
   [[nodiscard]] std::optional<ProcEntry> process(int32_t pid, unsigned parts) const;
   // Returns every process that could be read, with the asked parts.
   std::vector<ProcEntry> processes(unsigned parts) const;
+  // Return one part of process `pid` on its own, for callers that keep the rest from
+  // an earlier read: its program, working folder and descriptors' targets. nullopt when
+  // unreadable. A PID reused since that read answers for the new process.
+  [[nodiscard]] std::optional<std::string> program(int32_t pid) const;
+  [[nodiscard]] std::optional<std::string> workingFolder(int32_t pid) const;
+  [[nodiscard]] std::optional<std::vector<std::string>> descriptors(int32_t pid) const;
   // Returns (pid, parent) for every process that could be read.
   std::vector<std::pair<int32_t, int32_t>> parents() const;
 

@@ -44,20 +44,25 @@ std::optional<int32_t> pidOf(const char* name) {
   return pid && *pid > 0 ? pid : std::nullopt;
 }
 
-// The whole of a file below `dir`. /proc files report no size, so it reads to the end.
-std::optional<std::string> readAt(int dir, const char* name) {
-  const Descriptor fd(::openat(dir, name, O_RDONLY | O_CLOEXEC | O_NOCTTY));
-  if (!fd.valid()) return std::nullopt;
+// The rest of an open file. /proc files report no size, so it reads to the end.
+std::optional<std::string> readAll(int fd) {
   std::string text;
   char buffer[8192];
   for (;;) {
-    const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return std::nullopt;  // ESRCH: the process ended
     if (n == 0) return text;
     if (text.size() + static_cast<size_t>(n) > kMaxFileBytes) return std::nullopt;
     text.append(buffer, static_cast<size_t>(n));
   }
+}
+
+// The whole of a file below `dir`.
+std::optional<std::string> readAt(int dir, const char* name) {
+  const Descriptor fd(::openat(dir, name, O_RDONLY | O_CLOEXEC | O_NOCTTY));
+  if (!fd.valid()) return std::nullopt;
+  return readAll(fd.get());
 }
 
 std::optional<std::string> linkAt(int dir, const char* name) {
@@ -67,14 +72,14 @@ std::optional<std::string> linkAt(int dir, const char* name) {
   return std::string(target, static_cast<size_t>(n));
 }
 
-std::vector<std::string> descriptorsAt(int dir) {
+std::optional<std::vector<std::string>> descriptorsAt(int dir) {
   std::vector<std::pair<int32_t, std::string>> found;
   const int fdDir = ::openat(dir, "fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fdDir < 0) return {};
+  if (fdDir < 0) return std::nullopt;
   DIR* handle = ::fdopendir(fdDir);
   if (!handle) {
     ::close(fdDir);
-    return {};
+    return std::nullopt;
   }
   while (const dirent* entry = ::readdir(handle)) {
     const auto number = numberOf(entry->d_name);
@@ -98,6 +103,7 @@ std::optional<std::string> firstArgAt(int dir) {
 }
 
 std::optional<std::string> programAt(int dir) {
+  if (dir < 0) return std::nullopt;
   auto exe = linkAt(dir, "exe");
   if (exe && exe->ends_with(kDeleted)) exe->resize(exe->size() - kDeleted.size());
   return exe;
@@ -112,19 +118,24 @@ std::vector<int32_t> ProcReader::pids() const {
   while (const dirent* entry = ::readdir(handle))
     if (const auto pid = pidOf(entry->d_name)) found.push_back(*pid);
   ::closedir(handle);
+  std::sort(found.begin(), found.end());
   return found;
 }
 
 std::optional<ProcEntry> ProcReader::process(int32_t pid, unsigned parts) const {
-  const Descriptor dir(
-      ::open((root_ + "/" + std::to_string(pid)).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!dir.valid()) return std::nullopt;
-  const auto statText = readAt(dir.get(), "stat");
+  const std::string folder = root_ + "/" + std::to_string(pid);
+  // The stat line alone comes straight from its file, whose owner is the process's.
+  const Descriptor dir(parts == 0 ? AT_FDCWD
+                                  : ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (parts != 0 && !dir.valid()) return std::nullopt;
+  const std::string statPath = parts == 0 ? folder + "/stat" : "stat";
+  const Descriptor statFile(::openat(dir.get(), statPath.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!statFile.valid()) return std::nullopt;
+  struct stat owner {};
+  const auto statText = readAll(statFile.get());
   auto parsed = statText ? ProcText::stat(*statText) : std::nullopt;
-  if (!parsed || parsed->pid != pid) return std::nullopt;
-  ProcEntry entry{.stat = std::move(*parsed)};
-  struct stat folder {};
-  if (::fstat(dir.get(), &folder) == 0) entry.folderUid = folder.st_uid;
+  if (!parsed || parsed->pid != pid || ::fstat(statFile.get(), &owner) != 0) return std::nullopt;
+  ProcEntry entry{.stat = std::move(*parsed), .folderUid = owner.st_uid};
   if (parts & kStatus) {
     const auto text = readAt(dir.get(), "status");
     entry.status = text ? ProcText::status(*text) : std::nullopt;
@@ -136,6 +147,23 @@ std::optional<ProcEntry> ProcReader::process(int32_t pid, unsigned parts) const 
   // A process that ended while it was read answers nothing more; what came before
   // its end is still its own, and the stat line says it was there.
   return entry;
+}
+
+std::optional<std::string> ProcReader::program(int32_t pid) const {
+  return programAt(Descriptor(::open((root_ + "/" + std::to_string(pid)).c_str(),
+                                     O_RDONLY | O_DIRECTORY | O_CLOEXEC))
+                       .get());
+}
+
+std::optional<std::string> ProcReader::workingFolder(int32_t pid) const {
+  return linkAt(AT_FDCWD, (root_ + "/" + std::to_string(pid) + "/cwd").c_str());
+}
+
+std::optional<std::vector<std::string>> ProcReader::descriptors(int32_t pid) const {
+  const Descriptor dir(
+      ::open((root_ + "/" + std::to_string(pid)).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!dir.valid()) return std::nullopt;
+  return descriptorsAt(dir.get());
 }
 
 std::vector<ProcEntry> ProcReader::processes(unsigned parts) const {
