@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/support/date.h"
 #include "platform/linux/proc_text.h"
 
 namespace kelvane {
@@ -63,6 +64,13 @@ class ProcReader final {
   std::vector<ProcText::UnixSocket> unixSockets() const;
   // Returns the boot time in seconds since 1970; nullopt when /proc/stat has none.
   [[nodiscard]] std::optional<int64_t> bootTime() const;
+  // Returns the boot time as the moment processes' start times count from. /proc/stat's
+  // figure moves by a second now and then as the clock is adjusted, so the first one
+  // this program saw for the current boot (named by boot_id) stands for the whole
+  // boot. nullopt when /proc/stat has none. Any thread.
+  [[nodiscard]] std::optional<Date> bootMoment() const;
+  // Returns the start of a process from its stat line: bootMoment plus its start ticks.
+  [[nodiscard]] std::optional<Date> startOf(const ProcText::Stat& stat) const;
   // Returns the attributes of the file process `pid` runs, even after its path was
   // replaced; nullopt when that cannot be inspected.
   [[nodiscard]] std::optional<struct stat> exeFile(int32_t pid) const;

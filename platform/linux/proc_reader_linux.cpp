@@ -4,6 +4,8 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <map>
+#include <mutex>
 #include <unistd.h>
 
 #include "platform/linux/proc_reader.h"
@@ -206,6 +208,29 @@ std::vector<ProcText::UnixSocket> ProcReader::unixSockets() const {
 std::optional<int64_t> ProcReader::bootTime() const {
   const auto text = read("stat");
   return text ? ProcText::bootTime(*text) : std::nullopt;
+}
+
+std::optional<Date> ProcReader::bootMoment() const {
+  static std::mutex mutex;
+  static std::map<std::string, std::pair<std::string, int64_t>> seen;  // Root: boot_id, btime.
+  const auto btime = bootTime();
+  auto id = read("sys/kernel/random/boot_id").value_or("");
+  while (!id.empty() && (id.back() == '\n' || id.back() == ' ')) id.pop_back();
+  const std::lock_guard lock(mutex);
+  auto& [knownID, knownTime] = seen[root_];
+  if (id.empty() || knownID != id) {
+    if (!btime) return std::nullopt;
+    knownID = id;
+    knownTime = *btime;
+  }
+  return Date::fromUnix(static_cast<double>(knownTime));
+}
+
+std::optional<Date> ProcReader::startOf(const ProcText::Stat& stat) const {
+  static const double ticks = static_cast<double>(std::max(1L, ::sysconf(_SC_CLK_TCK)));
+  const auto boot = bootMoment();
+  if (!boot) return std::nullopt;
+  return *boot + static_cast<double>(stat.startTicks) / ticks;
 }
 
 std::optional<struct stat> ProcReader::exeFile(int32_t pid) const {

@@ -65,7 +65,7 @@ Proc procOf(const ProcEntry& entry, Date boot, double ticks, double pageBytes) {
               .tty = ProcText::ttyName(entry.stat.ttyNr),
               .cpu = static_cast<double>(entry.stat.utime + entry.stat.stime) / ticks,
               .rss = static_cast<uint64_t>(std::max<double>(0, entry.stat.rssPages * pageBytes)),
-              .started = boot + static_cast<double>(entry.stat.startTicks) / ticks,
+              .started = boot + static_cast<double>(entry.stat.startTicks) / ticks,  // as startOf
               .cwd = entry.cwd};
 }
 
@@ -213,7 +213,6 @@ struct LinuxSampler::State {
   std::vector<std::pair<std::string, int64_t>> catalogStamps;  // Folder and change time.
   ProcCache cache;
   std::optional<ProcText::CpuTimes> lastCpu;
-  std::optional<std::pair<std::string, int64_t>> boot;  // boot_id and the first btime seen.
   double ticks = static_cast<double>(std::max(1L, ::sysconf(_SC_CLK_TCK)));
   double pageBytes = static_cast<double>(std::max(1L, ::sysconf(_SC_PAGESIZE)));
 
@@ -242,14 +241,7 @@ const AppCatalog& LinuxSampler::State::apps() {
   return *catalog;
 }
 
-// The boot time of /proc/stat moves by a second now and then as the clock is
-// adjusted; the first one seen stands for the whole boot, which boot_id names.
-Date LinuxSampler::State::bootTime() {
-  const auto btime = reader.bootTime();
-  std::string id(Text::trimmed(reader.read("sys/kernel/random/boot_id").value_or("")));
-  if (!boot || boot->first != id || id.empty()) boot.emplace(id, btime.value_or(0));
-  return Date::fromUnix(static_cast<double>(boot->second));
-}
+Date LinuxSampler::State::bootTime() { return reader.bootMoment().value_or(Date::fromUnix(0)); }
 
 Health LinuxSampler::State::health() {
   Health health;
