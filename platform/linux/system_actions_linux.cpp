@@ -2,8 +2,9 @@
 
 namespace kelvane {
 
-LinuxSystemActions::LinuxSystemActions(ProcessStopper stopper, LinuxActionLayers layers)
-    : stopper_(std::move(stopper)), layers_(std::move(layers)) {}
+LinuxSystemActions::LinuxSystemActions(ProcessStopper stopper, LinuxActionLayers layers,
+                                       std::shared_ptr<const DiskCleaner> cleaner)
+    : stopper_(std::move(stopper)), layers_(std::move(layers)), cleaner_(std::move(cleaner)) {}
 
 Outcome LinuxSystemActions::closeWindow(const Action& action) {
   return layers_.closeWindow ? layers_.closeWindow(action) : Outcome::skipped("no display");
@@ -29,6 +30,10 @@ Outcome LinuxSystemActions::closeTab(const Action& action) {
 Outcome LinuxSystemActions::closeBrowserWindow(const Action& action) {
   return layers_.closeBrowserWindow ? layers_.closeBrowserWindow(action)
                                     : SystemActions::closeBrowserWindow(action);
+}
+
+Outcome LinuxSystemActions::cleanDisk(const Action& action) {
+  return cleaner_ ? cleaner_->clean(action) : SystemActions::cleanDisk(action);
 }
 
 }  // namespace kelvane

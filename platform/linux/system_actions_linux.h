@@ -1,11 +1,14 @@
 #pragma once
 // LinuxSystemActions: the engine's hands on this machine. Processes are stopped
-// here (ProcessStopper); windows and applications go to the X server's layer, tabs and
+// here (ProcessStopper) and disk jobs carried out by the cleanup worker
+// (DiskCleaner); windows and applications go to the X server's layer, tabs and
 // browser windows to the browsers' layer, through functions given at construction.
 #include <functional>
+#include <memory>
 #include <optional>
 
 #include "core/engine/system_actions.h"
+#include "platform/linux/disk_cleaner.h"
 #include "platform/linux/process_stopper.h"
 
 namespace kelvane {
@@ -27,8 +30,10 @@ struct LinuxActionLayers {
 // Safe for the executor's concurrent calls: every deed keeps its state to itself.
 class LinuxSystemActions final : public SystemActions {
  public:
-  // `stopper` ends processes.
-  LinuxSystemActions(ProcessStopper stopper, LinuxActionLayers layers);
+  // `stopper` ends processes; `cleaner` carries out disk jobs (none: they are skipped
+  // as unsupported).
+  LinuxSystemActions(ProcessStopper stopper, LinuxActionLayers layers,
+                     std::shared_ptr<const DiskCleaner> cleaner = nullptr);
 
   // "skipped: no display" without the X server's layer.
   Outcome closeWindow(const Action& action) override;
@@ -39,10 +44,12 @@ class LinuxSystemActions final : public SystemActions {
   Outcome stopProcess(const Action& action) override;
   Outcome closeTab(const Action& action) override;
   Outcome closeBrowserWindow(const Action& action) override;
+  Outcome cleanDisk(const Action& action) override;
 
  private:
   ProcessStopper stopper_;
   LinuxActionLayers layers_;
+  std::shared_ptr<const DiskCleaner> cleaner_;
 };
 
 }  // namespace kelvane
