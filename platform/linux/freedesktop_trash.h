@@ -38,6 +38,12 @@ class FreedesktopTrash final {
   [[nodiscard]] static std::optional<Date> deletionDate(std::string_view info,
                                                         const Calendar& calendar);
 
+  // Returns when the item at `trashedPath` (directly in a Trash's files/) was deleted,
+  // from its description; nullopt when it has none that is a small regular file with
+  // a readable date.
+  [[nodiscard]] static std::optional<Date> deletedAt(std::string_view trashedPath,
+                                                     const Calendar& calendar);
+
   // Returns `path` percent-encoded as a .trashinfo's Path: every byte but letters,
   // digits, "-", "_", ".", "~" and "/" as %XX.
   static std::string encodedPath(std::string_view path);

@@ -219,6 +219,23 @@ std::optional<Date> FreedesktopTrash::deletionDate(std::string_view info,
   return std::nullopt;
 }
 
+std::optional<Date> FreedesktopTrash::deletedAt(std::string_view trashedPath,
+                                                const Calendar& calendar) {
+  constexpr ssize_t kMaxInfoBytes = 64 * 1024;
+  const auto info = infoFileOf(trashedPath);
+  if (!info) return std::nullopt;
+  // Never a link, and never a FIFO that would block the scan.
+  const Fd file(::open(info->c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  struct stat kind {};
+  if (!file.valid() || ::fstat(file.get(), &kind) != 0 || !S_ISREG(kind.st_mode))
+    return std::nullopt;
+  std::string text(static_cast<size_t>(kMaxInfoBytes), '\0');
+  const ssize_t n = ::read(file.get(), text.data(), text.size());
+  if (n <= 0) return std::nullopt;
+  text.resize(static_cast<size_t>(n));
+  return deletionDate(text, calendar);
+}
+
 std::string FreedesktopTrash::encodedPath(std::string_view path) {
   static constexpr char kHex[] = "0123456789ABCDEF";
   std::string encoded;
