@@ -6,6 +6,7 @@
 
 #include "core/disk_records/disk_paths.h"
 #include "platform/linux/disk_cleaner.h"
+#include "platform/linux/owned_fd.h"
 #include "platform/linux/safe_remove.h"
 
 namespace kelvane {
@@ -24,21 +25,6 @@ struct Tally {
   int64_t cleaned = 0;  // items gone or in the Trash, and commands that ran well
   int64_t bytes = 0;
   std::vector<std::pair<std::string, Left>> left;  // path or command, and why
-};
-
-// Owns a descriptor.
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int get() const { return fd_; }
-
- private:
-  int fd_;
 };
 
 std::optional<std::string> realPath(const std::string& path) {
@@ -64,7 +50,7 @@ bool within(const std::string& path, const std::string& root) {
 void forgetTrashInfo(const FreedesktopTrash& trash, int folder, const std::string& realFolder,
                      const std::string& name) {
   if (realPath(trash.homeTrash() + "/files") != realFolder) return;
-  const Fd info(::openat(folder, "../info", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  const OwnedFd info(::openat(folder, "../info", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   if (info.get() >= 0) ::unlinkat(info.get(), (name + ".trashinfo").c_str(), 0);
 }
 
@@ -91,8 +77,8 @@ std::optional<Left> cleanItem(const DiskItem& item, bool toTrash,
     if (auto reason = setup.inUse(item.path)) return Left{std::move(*reason)};
   const size_t slash = item.path.rfind('/');
   const std::string name = item.path.substr(slash + 1);
-  const Fd folder(::open(slash == 0 ? "/" : item.path.substr(0, slash).c_str(),
-                         O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  const OwnedFd folder(::open(slash == 0 ? "/" : item.path.substr(0, slash).c_str(),
+                              O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   // The folder opened must be the one just checked: it could have been swapped for a
   // link to elsewhere in between. Everything from here on is relative to it.
   const auto realFolder = folder.get() >= 0 ? pathOf(folder.get()) : std::nullopt;

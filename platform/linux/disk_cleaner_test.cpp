@@ -1,9 +1,6 @@
 #include "platform/linux/disk_cleaner.h"
 
 #include <atomic>
-#include <fcntl.h>
-#include <sys/socket.h>
-#include <sys/un.h>
 
 #include <gtest/gtest.h>
 
@@ -198,16 +195,9 @@ TEST(DiskCleaner, LiveHoldersKeepTheirItemsWithTheReason) {
   fs::create_directories(work);
   const std::string sock = c.home.file("Library/Caches/srv/server.sock");
   fs::remove(sock);
-  sockaddr_un address{.sun_family = AF_UNIX};
-  ASSERT_LT(sock.size(), sizeof address.sun_path);
-  sock.copy(address.sun_path, sock.size());
-  Sleeper player([&] { ::open(file.c_str(), O_RDONLY); });
-  Sleeper shell([&] { (void)::chdir(work.c_str()); });
-  Sleeper server([&] {
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-    ::listen(fd, 1);
-  });
+  Sleeper player = Sleeper::holdingOpen(file);
+  Sleeper shell = Sleeper::workingIn(work);
+  Sleeper server = Sleeper::listeningAt(sock);
   ASSERT_TRUE(player.ready() && shell.ready() && server.ready());
   DiskCleanerSetup setup = c.setup();
   setup.inUse = [](const std::string& path) {

@@ -11,6 +11,7 @@
 
 #include "core/support/text.h"
 #include "platform/linux/freedesktop_trash.h"
+#include "platform/linux/owned_fd.h"
 
 namespace kelvane {
 namespace {
@@ -18,45 +19,24 @@ namespace {
 constexpr int kMaxNameTries = 1000;
 constexpr size_t kMaxInfoName = NAME_MAX - 10;  // room for ".trashinfo"
 
-// Owns a descriptor.
-class Fd {
- public:
-  explicit Fd(int fd = -1) : fd_(fd) {}
-  Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  Fd& operator=(Fd&& other) noexcept {
-    std::swap(fd_, other.fd_);
-    return *this;
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
-
- private:
-  int fd_;
-};
-
 Unexpected<std::string> because(std::string why) { return Unexpected<std::string>(std::move(why)); }
 Unexpected<std::string> becauseErrno() { return because(std::strerror(errno)); }
 
 // Opens (making it when missing, mode 0700) the folder `name` below `parent`, refusing
 // a link or anything not a folder of ours.
-Fd ownFolder(int parent, const char* name, uint32_t uid) {
-  if (::mkdirat(parent, name, 0700) != 0 && errno != EEXIST) return Fd();
-  Fd folder(::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+OwnedFd ownFolder(int parent, const char* name, uint32_t uid) {
+  if (::mkdirat(parent, name, 0700) != 0 && errno != EEXIST) return OwnedFd();
+  OwnedFd folder(::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   struct stat info {};
-  if (!folder.valid() || ::fstat(folder.get(), &info) != 0 || info.st_uid != uid) return Fd();
+  if (!folder.valid() || ::fstat(folder.get(), &info) != 0 || info.st_uid != uid) return OwnedFd();
   return folder;
 }
 
 // A Trash folder's files/ and info/, opened.
 struct TrashFolder {
   std::string path;
-  Fd files;
-  Fd info;
+  OwnedFd files;
+  OwnedFd info;
   std::string topdir;  // Empty for the home Trash, whose info holds absolute paths.
 };
 
@@ -70,10 +50,10 @@ std::optional<TrashFolder> openTrash(const std::string& path, uint32_t uid, std:
     at = parent.find('/', at + 1);
     ::mkdir(parent.substr(0, at).c_str(), 0700);  // an existing folder is fine
   }
-  Fd above(::open(parent.empty() ? "/" : parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  OwnedFd above(::open(parent.empty() ? "/" : parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!above.valid()) return std::nullopt;
   const std::string leaf = path.substr(path.rfind('/') + 1);
-  Fd trash = ownFolder(above.get(), leaf.c_str(), uid);
+  OwnedFd trash = ownFolder(above.get(), leaf.c_str(), uid);
   if (!trash.valid()) return std::nullopt;
   TrashFolder folder{path, ownFolder(trash.get(), "files", uid),
                      ownFolder(trash.get(), "info", uid), std::move(topdir)};
@@ -139,8 +119,8 @@ std::optional<std::string> claimName(const TrashFolder& trash, std::string_view 
     struct stat taken {};
     if (::fstatat(trash.files.get(), candidate.c_str(), &taken, AT_SYMLINK_NOFOLLOW) == 0)
       continue;  // a file without its info, left by someone else
-    const Fd file(::openat(trash.info.get(), info.c_str(),
-                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    const OwnedFd file(::openat(trash.info.get(), info.c_str(),
+                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!file.valid() && errno == EEXIST) continue;
     if (!file.valid()) return std::nullopt;
     if (::write(file.get(), text.data(), text.size()) != static_cast<ssize_t>(text.size()) ||
@@ -225,7 +205,7 @@ std::optional<Date> FreedesktopTrash::deletedAt(std::string_view trashedPath,
   const auto info = infoFileOf(trashedPath);
   if (!info) return std::nullopt;
   // Never a link, and never a FIFO that would block the scan.
-  const Fd file(::open(info->c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  const OwnedFd file(::open(info->c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   struct stat kind {};
   if (!file.valid() || ::fstat(file.get(), &kind) != 0 || !S_ISREG(kind.st_mode))
     return std::nullopt;

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <unistd.h>
 
+#include "platform/linux/owned_fd.h"
 #include "platform/linux/proc_reader.h"
 
 namespace kelvane {
@@ -15,22 +16,6 @@ namespace {
 
 constexpr size_t kMaxFileBytes = size_t{64} << 20;
 constexpr std::string_view kDeleted = " (deleted)";
-
-// Owns one descriptor.
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
-
- private:
-  int fd_;
-};
 
 // A whole decimal number of a folder entry ("123"); nullopt for "self", "1a", "".
 std::optional<int32_t> numberOf(const char* name) {
@@ -62,7 +47,7 @@ std::optional<std::string> readAll(int fd) {
 
 // The whole of a file below `dir`.
 std::optional<std::string> readAt(int dir, const char* name) {
-  const Descriptor fd(::openat(dir, name, O_RDONLY | O_CLOEXEC | O_NOCTTY));
+  const OwnedFd fd(::openat(dir, name, O_RDONLY | O_CLOEXEC | O_NOCTTY));
   if (!fd.valid()) return std::nullopt;
   return readAll(fd.get());
 }
@@ -127,11 +112,11 @@ std::vector<int32_t> ProcReader::pids() const {
 std::optional<ProcEntry> ProcReader::process(int32_t pid, unsigned parts) const {
   const std::string folder = root_ + "/" + std::to_string(pid);
   // The stat line alone comes straight from its file, whose owner is the process's.
-  const Descriptor dir(parts == 0 ? AT_FDCWD
-                                  : ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  const OwnedFd dir(parts == 0 ? AT_FDCWD
+                               : ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (parts != 0 && !dir.valid()) return std::nullopt;
   const std::string statPath = parts == 0 ? folder + "/stat" : "stat";
-  const Descriptor statFile(::openat(dir.get(), statPath.c_str(), O_RDONLY | O_CLOEXEC));
+  const OwnedFd statFile(::openat(dir.get(), statPath.c_str(), O_RDONLY | O_CLOEXEC));
   if (!statFile.valid()) return std::nullopt;
   struct stat owner {};
   const auto statText = readAll(statFile.get());
@@ -152,8 +137,8 @@ std::optional<ProcEntry> ProcReader::process(int32_t pid, unsigned parts) const 
 }
 
 std::optional<std::string> ProcReader::program(int32_t pid) const {
-  return programAt(Descriptor(::open((root_ + "/" + std::to_string(pid)).c_str(),
-                                     O_RDONLY | O_DIRECTORY | O_CLOEXEC))
+  return programAt(OwnedFd(::open((root_ + "/" + std::to_string(pid)).c_str(),
+                                  O_RDONLY | O_DIRECTORY | O_CLOEXEC))
                        .get());
 }
 
@@ -162,7 +147,7 @@ std::optional<std::string> ProcReader::workingFolder(int32_t pid) const {
 }
 
 std::optional<std::vector<std::string>> ProcReader::descriptors(int32_t pid) const {
-  const Descriptor dir(
+  const OwnedFd dir(
       ::open((root_ + "/" + std::to_string(pid)).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!dir.valid()) return std::nullopt;
   return descriptorsAt(dir.get());
