@@ -52,6 +52,7 @@ class ProcReader final {
   [[nodiscard]] std::optional<std::string> program(int32_t pid) const;
   [[nodiscard]] std::optional<std::string> workingFolder(int32_t pid) const;
   [[nodiscard]] std::optional<std::vector<std::string>> descriptors(int32_t pid) const;
+  [[nodiscard]] std::optional<std::vector<std::string>> arguments(int32_t pid) const;
   // Returns (pid, parent) for every process that could be read.
   std::vector<std::pair<int32_t, int32_t>> parents() const;
 

@@ -146,6 +146,18 @@ std::optional<std::string> ProcReader::workingFolder(int32_t pid) const {
   return linkAt(AT_FDCWD, (root_ + "/" + std::to_string(pid) + "/cwd").c_str());
 }
 
+std::optional<std::vector<std::string>> ProcReader::arguments(int32_t pid) const {
+  const auto text = read(std::to_string(pid) + "/cmdline");
+  if (!text) return std::nullopt;
+  std::vector<std::string> words;
+  for (size_t at = 0; at < text->size();) {
+    const size_t end = std::min(text->find('\0', at), text->size());
+    words.emplace_back(*text, at, end - at);
+    at = end + 1;
+  }
+  return words;
+}
+
 std::optional<std::vector<std::string>> ProcReader::descriptors(int32_t pid) const {
   const OwnedFd dir(
       ::open((root_ + "/" + std::to_string(pid)).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));

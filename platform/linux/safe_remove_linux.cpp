@@ -15,6 +15,17 @@ constexpr int kMaxDepth = 1024;  // far below what a worker thread's stack holds
 
 std::optional<std::string> failure() { return std::string(std::strerror(errno)); }
 
+// Tells whether entry `name` of `folder` is where a file system is mounted: another
+// device, or the root of a mount of the same one (a bind mount), which the kernel
+// marks. Never descended into: it holds someone else's files.
+bool mountedAt(int folder, const std::string& name, const struct stat& item, dev_t device) {
+  if (item.st_dev != device) return true;
+  struct statx info {};
+  if (::statx(folder, name.c_str(), AT_SYMLINK_NOFOLLOW, STATX_TYPE, &info) != 0) return false;
+  return (info.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) &&
+         (info.stx_attributes & STATX_ATTR_MOUNT_ROOT);
+}
+
 std::optional<std::string> removeAt(int folder, const std::string& name, dev_t device, int depth);
 
 // Removes everything inside the open folder `inner`.
@@ -41,9 +52,16 @@ std::optional<std::string> removeAt(int folder, const std::string& name, dev_t d
     if (::unlinkat(folder, name.c_str(), 0) == 0 || errno == ENOENT) return std::nullopt;
     return failure();
   }
-  if (item.st_dev != device) return std::string("a file system is mounted inside");
+  if (mountedAt(folder, name, item, device)) return std::string("a file system is mounted inside");
   if (depth > kMaxDepth) return std::string("folders nested too deep");
-  const int inner = ::openat(folder, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  const auto open = [&] {
+    return ::openat(folder, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  };
+  int inner = open();
+  // Our own folder that we may not even read: open it up; it is going anyway.
+  if (inner < 0 && errno == EACCES && item.st_uid == ::geteuid() &&
+      ::fchmodat(folder, name.c_str(), (item.st_mode & 07777) | S_IRWXU, 0) == 0)
+    inner = open();
   if (inner < 0) return failure();
   struct stat opened {};
   // Our own read-only folder (a package cache) is opened up so that it can be emptied.

@@ -45,6 +45,15 @@ std::optional<std::string> ownFolder(std::string_view exe) {
   return folder;
 }
 
+// A browser run by a program without a window of its own (a test, a crawler) is no
+// application of the user's.
+bool headless(const std::optional<std::vector<std::string>>& arguments) {
+  if (!arguments) return false;
+  for (const auto& word : *arguments)
+    if (word == "--headless" || word.starts_with("--headless=")) return true;
+  return false;
+}
+
 // The process name: the kernel keeps 15 bytes of it, so a program's own file name
 // that it cuts short is the better name.
 std::string nameOf(const ProcEntry& entry) {
@@ -328,7 +337,8 @@ void LinuxSampler::State::addApps(Snapshot& s, const std::vector<ProcEntry>& ent
     Proc& proc = s.procs[i];
     identity[i] = known.identify(proc.path);
     if (identity[i]) proc.bundleID = identity[i]->identifier;
-    const bool shown = identity[i] && identity[i]->shown && !proc.tty && proc.uid == s.me;
+    const bool shown = identity[i] && identity[i]->shown && !proc.tty && proc.uid == s.me &&
+                       !headless(reader.arguments(proc.pid));
     candidate[i] = entries[i].stat.state != 'Z' && (owners.contains(proc.pid) || shown);
   }
   std::unordered_map<int32_t, std::string> appName;

@@ -47,6 +47,8 @@ struct Desk {
     add(100, statLine(100, "gedit", 1, 0, 250, 0, 2), kMe, "/usr/bin/gedit");
     add(200, statLine(200, "chromium", 1), kMe, "/usr/lib/chromium/chromium");
     add(201, statLine(201, "chromium", 200), kMe, "/usr/lib/chromium/chromium");
+    add(210, statLine(210, "chromium", 1), kMe, "/usr/lib/chromium/chromium");
+    proc.file("210/cmdline", std::string("chromium\0--headless=new\0about:blank\0", 36));
     add(300, statLine(300, "bash", 1, 34819), kMe, "/usr/bin/bash", {}, "/home/me/site");
     add(301, statLine(301, "node", 300, 34819, 0, 5 * ticks, 3), kMe, "/usr/bin/node",
         {"/dev/null", "socket:[70]", "socket:[71]", "socket:[72]", "socket:[73]"}, "/home/me/site");
@@ -101,7 +103,7 @@ TEST(LinuxSampler, WithoutADisplayProcessesTerminalsAndHealth) {
   std::vector<int32_t> pids;
   for (const Proc& p : s.procs) pids.push_back(p.pid);
   std::sort(pids.begin(), pids.end());
-  EXPECT_EQ(pids, (std::vector<int32_t>{1, 2, 100, 200, 201, 300, 301, 400, 500, 501, 800}));
+  EXPECT_EQ(pids, (std::vector<int32_t>{1, 2, 100, 200, 201, 210, 300, 301, 400, 500, 501, 800}));
   const auto find = [&](int32_t pid) {
     return *std::find_if(s.procs.begin(), s.procs.end(),
                          [&](const Proc& p) { return p.pid == pid; });
@@ -127,7 +129,8 @@ TEST(LinuxSampler, WithoutADisplayProcessesTerminalsAndHealth) {
   EXPECT_EQ(find(201).bundleID, "com.google.Chrome");
   EXPECT_EQ(find(301).responsible, std::nullopt);
 
-  // Applications without windows known: the shown entries' programs outside terminals.
+  // Applications without windows known: the shown entries' programs outside terminals
+  // (not a browser a program runs headless, 210).
   EXPECT_EQ(s.apps, (std::vector<RunningApp>{
                         {.pid = 100, .bundleID = "org.gnome.gedit", .name = "Text Editor"},
                         {.pid = 200,
