@@ -10,6 +10,9 @@ packages=(
   libjemalloc-dev libgtest-dev libgmock-dev libbenchmark-dev
   # The X server: windows, desktops, focus; a private Xvfb with openbox in tests.
   libxcb1-dev libxcb-ewmh-dev libxcb-randr0-dev libxcb-screensaver0-dev xvfb openbox x11-utils
+  # The freedesktop Trash as a real client lists it in the tests (gio, with gvfs's
+  # trash backend on a private D-Bus session).
+  libglib2.0-bin gvfs dbus-daemon
 )
 if [ "${KELVANE_WITH_CLANG:-0}" = 1 ]; then
   packages+=(clang libclang-rt-14-dev)
