@@ -8,6 +8,7 @@ packages=(
   nlohmann-json3-dev libsimdjson-dev libplist-dev liburiparser-dev
   libhowardhinnant-date-dev tzdata uuid-dev libicu-dev libasio-dev libcli11-dev
   libjemalloc-dev libgtest-dev libgmock-dev libbenchmark-dev
+  libcurl4-openssl-dev libwebsocketpp-dev chromium
 )
 if [ "${KELVANE_WITH_CLANG:-0}" = 1 ]; then
   packages+=(clang libclang-rt-14-dev)
