@@ -2,15 +2,14 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <fstream>
 #include <pwd.h>
 #include <set>
-#include <sstream>
 #include <thread>
 #include <unistd.h>
 
 #include <nlohmann/json.hpp>
 
+#include "platform/linux/browser_files.h"
 #include "platform/linux/browser_procs.h"
 #include "platform/linux/browser_profiles.h"
 #include "platform/linux/devtools_endpoint.h"
@@ -23,14 +22,6 @@ using Error = Unexpected<std::string>;
 
 // How often a closing tab is looked for again.
 constexpr auto kClosePoll = std::chrono::milliseconds(20);
-
-std::optional<std::string> readFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
 
 std::optional<std::string> switchValue(const std::vector<std::string>& args,
                                        std::string_view name) {
@@ -163,7 +154,7 @@ Result<BrowserConnection, std::string> BrowserConnection::open(const RunningBrow
   if (const auto port = access.ports.find(browser.kind.bundleID); port != access.ports.end())
     endpoint = DevToolsEndpoint{.port = port->second};
   else if (dataDir)
-    if (const auto text = readFile(*dataDir / DevToolsEndpoints::kActivePortFile))
+    if (const auto text = readBrowserFile(*dataDir / DevToolsEndpoints::kActivePortFile))
       endpoint = DevToolsEndpoints::parseActivePort(*text);
   if (!endpoint) return Error("remote debugging is off");
   if (const auto refused = DevToolsEndpoints::refusal(endpoint->port, browser.proc, access.me))
@@ -269,7 +260,7 @@ std::map<std::string, BrowserProfile> BrowserConnection::profiles(
       contexts.push_back(tab.context);
   std::optional<LocalStateProfiles> state;
   if (userDataDir_)
-    if (const auto text = readFile(*userDataDir_ / BrowserProfiles::kLocalStateFile))
+    if (const auto text = readBrowserFile(*userDataDir_ / BrowserProfiles::kLocalStateFile))
       state = BrowserProfiles::parseLocalState(*text);
   if (!state) return {};
   return BrowserProfiles::assign(contexts, *state, profileSwitch_, titleNames);

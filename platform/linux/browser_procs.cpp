@@ -4,13 +4,13 @@
 #include <charconv>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <sstream>
 #include <sys/stat.h>
 #include <unordered_map>
 
 #include "core/support/text.h"
+#include "platform/linux/browser_files.h"
 #include "platform/linux/browser_identity.h"
 
 namespace kelvane::BrowserProcs {
@@ -22,14 +22,6 @@ struct Listener {
   uint16_t port = 0;
   bool loopback = false;
 };
-
-std::optional<std::string> readFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
 
 std::optional<std::string> readLink(const fs::path& path) {
   std::error_code ec;
@@ -130,7 +122,7 @@ int32_t parentOf(const std::string& stat) {
 
 std::vector<std::string> args(int32_t pid, const std::string& procRoot) {
   std::vector<std::string> out;
-  const auto text = readFile(fs::path(procRoot) / std::to_string(pid) / "cmdline");
+  const auto text = readBrowserFile(fs::path(procRoot) / std::to_string(pid) / "cmdline");
   if (!text) return out;
   for (const auto arg : Text::split(*text, '\0')) out.emplace_back(arg);
   if (!out.empty() && out.back().empty()) out.pop_back();  // After the final NUL.
@@ -149,13 +141,13 @@ std::vector<Proc> running(uint32_t me, const std::string& procRoot) {
     if (::stat(it->path().c_str(), &info) != 0 || info.st_uid != me) continue;
     const auto exe = readLink(it->path() / "exe");
     const auto kind = exe ? chromiumBrowser(*exe) : std::nullopt;
-    const auto stat = kind ? readFile(it->path() / "stat") : std::nullopt;
+    const auto stat = kind ? readBrowserFile(it->path() / "stat") : std::nullopt;
     if (!stat) continue;  // Another program, or gone meanwhile.
     family.push_back(
         Proc{.pid = pid,
              .ppid = parentOf(*stat),
              .uid = me,
-             .name = std::string(Text::trimmed(readFile(it->path() / "comm").value_or(""))),
+             .name = std::string(Text::trimmed(readBrowserFile(it->path() / "comm").value_or(""))),
              .path = *exe,
              .bundleID = kind->bundleID,
              .cwd = readLink(it->path() / "cwd")});
@@ -166,7 +158,8 @@ std::vector<Proc> running(uint32_t me, const std::string& procRoot) {
     if (!isBrowserProcess(args(proc->pid, procRoot))) continue;
     if (listeners.empty())  // The socket tables are read once a browser is found.
       for (const char* table : {"net/tcp", "net/tcp6"})
-        if (const auto text = readFile(fs::path(procRoot) / table)) addListeners(*text, listeners);
+        if (const auto text = readBrowserFile(fs::path(procRoot) / table))
+          addListeners(*text, listeners);
     out.push_back(*proc);
     addPorts(fs::path(procRoot) / std::to_string(proc->pid) / "fd", listeners, out.back());
     sortPorts(out.back().listenPorts);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <fstream>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -114,6 +115,10 @@ TEST(BrowserSource, WithoutAPortFileOrAUsableOneTheBrowserIsDenied) {
     std::ofstream(browser.dir.path() / "DevToolsActivePort") << text;
     EXPECT_EQ(browser.read(), kDenied) << text;
   }
+  FakeBrowser fifo(9);  // Reading it must not wait for a writer.
+  std::filesystem::remove(fifo.dir.path() / "DevToolsActivePort");
+  ASSERT_EQ(::mkfifo((fifo.dir.path() / "DevToolsActivePort").c_str(), 0600), 0);
+  EXPECT_EQ(fifo.read(), kDenied);
   FakeBrowser missing(9);
   std::filesystem::remove(missing.dir.path() / "DevToolsActivePort");
   EXPECT_EQ(missing.read(), kDenied);

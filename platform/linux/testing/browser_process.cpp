@@ -4,11 +4,11 @@
 #include <csignal>
 #include <fcntl.h>
 #include <fstream>
-#include <sstream>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
+#include "platform/linux/browser_files.h"
 #include "platform/linux/browser_identity.h"
 #include "platform/linux/browser_procs.h"
 #include "platform/linux/browser_profiles.h"
@@ -23,14 +23,6 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kStartTimeout = std::chrono::seconds(60);
 constexpr auto kQuitGrace = std::chrono::seconds(10);
 constexpr auto kPoll = std::chrono::milliseconds(50);
-
-std::optional<std::string> readFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
 
 // Waits for the child to exit, up to `limit`; true when it was reaped.
 bool reap(pid_t pid, std::chrono::milliseconds limit) {
@@ -88,7 +80,7 @@ TestBrowser::TestBrowser(const std::string& localState) : dataDir_(dir_.path() /
   }
   const auto end = Clock::now() + kStartTimeout;
   while (Clock::now() < end) {
-    if (const auto text = readFile(dataDir_ / DevToolsEndpoints::kActivePortFile))
+    if (const auto text = readBrowserFile(dataDir_ / DevToolsEndpoints::kActivePortFile))
       if (const auto endpoint = DevToolsEndpoints::parseActivePort(*text);
           endpoint && endpoint->browserPath) {
         port_ = endpoint->port;
@@ -96,7 +88,7 @@ TestBrowser::TestBrowser(const std::string& localState) : dataDir_(dir_.path() /
       }
     if (::waitpid(pid_, nullptr, WNOHANG) == pid_) {
       pid_ = -1;
-      error_ = "the browser exited: " + readFile(dir_.path() / "browser.log").value_or("");
+      error_ = "the browser exited: " + readBrowserFile(dir_.path() / "browser.log").value_or("");
       return;
     }
     std::this_thread::sleep_for(kPoll);
@@ -144,7 +136,7 @@ Result<BrowserConnection, std::string> TestBrowser::connect() const {
 }
 
 DevToolsResult TestBrowser::call(const std::string& method, nlohmann::json params) const {
-  const auto text = readFile(dataDir_ / DevToolsEndpoints::kActivePortFile);
+  const auto text = readBrowserFile(dataDir_ / DevToolsEndpoints::kActivePortFile);
   const auto endpoint = text ? DevToolsEndpoints::parseActivePort(*text) : std::nullopt;
   if (!endpoint || !endpoint->browserPath) return Unexpected<std::string>("no endpoint");
   DevToolsClient client(endpoint->port, Clock::now() + std::chrono::seconds(20));
