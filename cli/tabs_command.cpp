@@ -19,6 +19,7 @@
 #include "core/support/text.h"
 #include "platform/linux/browser_actions.h"
 #include "platform/linux/browser_procs.h"
+#include "platform/linux/browser_source.h"
 
 namespace kelvane::cli {
 namespace {
@@ -136,6 +137,8 @@ std::set<Uuid> reopenNamed(const BrowserActions& actions, const std::vector<Clos
       }
       std::cerr << "kelvane tabs: not reopened: " << shown(list[i]->url) << ": " << *results[i]
                 << "\n";
+      if (results[i]->ends_with(kRemoteDebuggingOff))
+        std::cerr << "kelvane tabs: to let kelvane reach it, " << kRemoteDebuggingHint << "\n";
     }
   }
   return opened;

@@ -156,7 +156,7 @@ Result<BrowserConnection, std::string> BrowserConnection::open(const RunningBrow
   else if (dataDir)
     if (const auto text = readBrowserFile(*dataDir / DevToolsEndpoints::kActivePortFile))
       endpoint = DevToolsEndpoints::parseActivePort(*text);
-  if (!endpoint) return Error("remote debugging is off");
+  if (!endpoint) return Error(std::string(kRemoteDebuggingOff));
   if (const auto refused = DevToolsEndpoints::refusal(endpoint->port, browser.proc, access.me))
     return Error(*refused);
   auto client = std::make_unique<DevToolsClient>(endpoint->port, deadline);

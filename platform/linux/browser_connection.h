@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <nlohmann/json_fwd.hpp>
@@ -36,6 +37,9 @@ struct BrowserAccess {
   // This process's user, with ~/.config from XDG_CONFIG_HOME or HOME.
   static BrowserAccess forThisUser();
 };
+
+// Why a browser cannot be reached when it has no DevTools endpoint at all.
+inline constexpr std::string_view kRemoteDebuggingOff = "remote debugging is off";
 
 // One running browser of the user.
 struct RunningBrowser {

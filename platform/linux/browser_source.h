@@ -11,6 +11,13 @@
 
 namespace kelvane {
 
+// How a user lets a browser listed in automationDenied be read: its DevTools
+// endpoint on loopback, which browsers open only for a user-data folder of its
+// own.
+inline constexpr const char* kRemoteDebuggingHint =
+    "start the browser with --remote-debugging-address=127.0.0.1 --remote-debugging-port=0 "
+    "and a --user-data-dir of its own";
+
 // Thread-safe: read() keeps no state between calls.
 class BrowserSource final {
  public:
