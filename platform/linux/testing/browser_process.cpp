@@ -4,6 +4,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <fstream>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -36,6 +37,9 @@ bool reap(pid_t pid, std::chrono::milliseconds limit) {
 
 [[noreturn]] void runBrowser(const fs::path& root, const fs::path& dataDir) {
   ::setpgid(0, 0);  // A group of its own, so that the test can end all of it.
+  // A test that crashes takes its browser along instead of leaving it running.
+  ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+  if (::getppid() == 1) ::_exit(127);  // The test died before the line above.
   const int log = ::open((root / "browser.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   if (log >= 0) {
     ::dup2(log, 1);
