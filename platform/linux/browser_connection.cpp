@@ -9,7 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "platform/linux/browser_files.h"
+#include "core/support/file_io.h"
 #include "platform/linux/browser_procs.h"
 #include "platform/linux/browser_profiles.h"
 #include "platform/linux/devtools_endpoint.h"
@@ -154,7 +154,7 @@ Result<BrowserConnection, std::string> BrowserConnection::open(const RunningBrow
   if (const auto port = access.ports.find(browser.kind.bundleID); port != access.ports.end())
     endpoint = DevToolsEndpoint{.port = port->second};
   else if (dataDir)
-    if (const auto text = readBrowserFile(*dataDir / DevToolsEndpoints::kActivePortFile))
+    if (const auto text = readWholeFile(*dataDir / DevToolsEndpoints::kActivePortFile))
       endpoint = DevToolsEndpoints::parseActivePort(*text);
   if (!endpoint) return Error(std::string(kRemoteDebuggingOff));
   if (const auto refused = DevToolsEndpoints::refusal(endpoint->port, browser.proc, access.me))
@@ -260,7 +260,7 @@ std::map<std::string, BrowserProfile> BrowserConnection::profiles(
       contexts.push_back(tab.context);
   std::optional<LocalStateProfiles> state;
   if (userDataDir_)
-    if (const auto text = readBrowserFile(*userDataDir_ / BrowserProfiles::kLocalStateFile))
+    if (const auto text = readWholeFile(*userDataDir_ / BrowserProfiles::kLocalStateFile))
       state = BrowserProfiles::parseLocalState(*text);
   if (!state) return {};
   return BrowserProfiles::assign(contexts, *state, profileSwitch_, titleNames);

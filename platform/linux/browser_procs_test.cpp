@@ -52,7 +52,8 @@ class FakeProcTable {
     fs::create_symlink("/usr/lib/chromium/chromium", dir / "exe");
     fs::create_symlink("/home/me", dir / "cwd");
     std::ofstream(dir / "cmdline") << "/usr/lib/chromium/chromium" << '\0' << arg << '\0';
-    std::ofstream(dir / "stat") << pid << " (chromium) S " << ppid << " 1 1 0";
+    std::ofstream(dir / "stat") << pid << " (chromium) S " << ppid
+                                << " 1 1 0 -1 4194560 100 0 0 0 5 3 0 0 20 0 1 0 1000 1000000 250";
     std::ofstream(dir / "comm") << "chromium\n";
     for (size_t i = 0; i < inodes.size(); ++i)
       fs::create_symlink("socket:[" + std::to_string(inodes[i]) + "]",

@@ -9,7 +9,7 @@
 #include <thread>
 #include <unistd.h>
 
-#include "platform/linux/browser_files.h"
+#include "core/support/file_io.h"
 #include "platform/linux/browser_identity.h"
 #include "platform/linux/browser_procs.h"
 #include "platform/linux/browser_profiles.h"
@@ -84,7 +84,7 @@ TestBrowser::TestBrowser(const std::string& localState) : dataDir_(dir_.path() /
   }
   const auto end = Clock::now() + kStartTimeout;
   while (Clock::now() < end) {
-    if (const auto text = readBrowserFile(dataDir_ / DevToolsEndpoints::kActivePortFile))
+    if (const auto text = readWholeFile(dataDir_ / DevToolsEndpoints::kActivePortFile))
       if (const auto endpoint = DevToolsEndpoints::parseActivePort(*text);
           endpoint && endpoint->browserPath) {
         port_ = endpoint->port;
@@ -92,7 +92,7 @@ TestBrowser::TestBrowser(const std::string& localState) : dataDir_(dir_.path() /
       }
     if (::waitpid(pid_, nullptr, WNOHANG) == pid_) {
       pid_ = -1;
-      error_ = "the browser exited: " + readBrowserFile(dir_.path() / "browser.log").value_or("");
+      error_ = "the browser exited: " + readWholeFile(dir_.path() / "browser.log").value_or("");
       return;
     }
     std::this_thread::sleep_for(kPoll);
@@ -140,7 +140,7 @@ Result<BrowserConnection, std::string> TestBrowser::connect() const {
 }
 
 DevToolsResult TestBrowser::call(const std::string& method, nlohmann::json params) const {
-  const auto text = readBrowserFile(dataDir_ / DevToolsEndpoints::kActivePortFile);
+  const auto text = readWholeFile(dataDir_ / DevToolsEndpoints::kActivePortFile);
   const auto endpoint = text ? DevToolsEndpoints::parseActivePort(*text) : std::nullopt;
   if (!endpoint || !endpoint->browserPath) return Unexpected<std::string>("no endpoint");
   DevToolsClient client(endpoint->port, Clock::now() + std::chrono::seconds(20));
