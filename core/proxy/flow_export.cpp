@@ -9,18 +9,12 @@
 
 #include "core/proxy/flow_text.h"
 #include "core/support/base64.h"
+#include "core/support/text.h"
 
 namespace kelvane {
 namespace {
 
 using nlohmann::json;
-
-std::string lowered(std::string_view text) {
-  std::string out(text);
-  for (auto& c : out)
-    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-  return out;
-}
 
 // Text that can travel as a string literal: valid UTF-8 without NUL bytes.
 std::optional<std::string> plainText(const std::vector<uint8_t>& body) {
@@ -113,7 +107,7 @@ struct FetchHeaders {
 FetchHeaders fetchHeaders(const std::vector<ProxyHeader>& list) {
   FetchHeaders out;
   for (const auto& h : list) {
-    const std::string name = lowered(h.name);
+    const std::string name = Text::asciiLowercased(h.name);
     if (name == "cookie") out.cookie = true;
     if (name == "referer") {
       out.referrer = h.value;
@@ -175,7 +169,7 @@ std::string command(const Flow& flow) {
   const ProxyRequest& r = *flow.request;
   std::string out = "curl -X " + quote(r.method) + " " + quote(r.url);
   for (const auto& h : r.headers) {
-    const std::string name = lowered(h.name);
+    const std::string name = Text::asciiLowercased(h.name);
     if (name.starts_with(":") || name == "host" || name == "content-length") continue;
     out += " -H " + quote(h.name + ": " + h.value);
   }
@@ -197,7 +191,7 @@ std::string command(const Flow& flow) {
   const ProxyRequest& r = *flow.request;
   const FetchHeaders headers = fetchHeaders(r.headers);
   std::vector<std::string> lines{fetchHeadersLine(headers)};
-  const std::string method = lowered(r.method);
+  const std::string method = Text::asciiLowercased(r.method);
   if (method != "get" && method != "head" && !r.body.empty()) {
     if (const auto text = plainText(r.body)) {
       lines.push_back("  \"body\": " + json(*text));

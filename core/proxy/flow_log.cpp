@@ -1,9 +1,9 @@
 #include "core/proxy/flow_log.h"
 
 #include <algorithm>
-#include <cctype>
 #include <string_view>
 
+#include "core/support/text.h"
 #include "core/support/url.h"
 
 namespace kelvane {
@@ -27,14 +27,10 @@ void rebase(ProxyEvent& event, uint64_t base) {
       event.value);
 }
 
-bool equalsLowered(std::string_view text, std::string_view lower) {
-  return std::equal(text.begin(), text.end(), lower.begin(), lower.end(),
-                    [](char a, char b) { return std::tolower(uint8_t(a)) == b; });
-}
-
 bool upgradesToWebSocket(const std::vector<ProxyHeader>& headers) {
   return std::any_of(headers.begin(), headers.end(), [](const ProxyHeader& h) {
-    return equalsLowered(h.name, "upgrade") && equalsLowered(h.value, "websocket");
+    return Text::equalsIgnoringASCIICase(h.name, "upgrade") &&
+           Text::equalsIgnoringASCIICase(h.value, "websocket");
   });
 }
 
