@@ -91,6 +91,47 @@ TEST(ProxyEventParse, AcceptsCamelCaseKeysWholeFloatsAndNullAsAbsent) {
   EXPECT_EQ(bigID->as<ProxyEvent::Error>()->id, UINT64_MAX);
 }
 
+// Whole numbers are read from their text, exactly, whatever the spelling;
+// one beyond its member's width rejects the line rather than reading as 0.
+TEST(ProxyEventParse, WholeNumbersAreExactAndBoundedByTheirWidth) {
+  const auto id = [](std::string_view number) -> std::optional<uint64_t> {
+    const auto event = parse(R"({"type":"error","id":)" + std::string(number) + "}");
+    if (!event) return std::nullopt;
+    return event->as<ProxyEvent::Error>()->id;
+  };
+  EXPECT_EQ(id("9223372036854775808.0"), 9223372036854775808u);
+  EXPECT_EQ(id("18446744073709551615.000"), UINT64_MAX);
+  EXPECT_EQ(id("1.8446744073709551615e19"), UINT64_MAX);
+  EXPECT_EQ(id("4.43e2"), 443u);
+  EXPECT_EQ(id("44300e-2"), 443u);
+  EXPECT_EQ(id("-0.0"), 0u);
+  EXPECT_EQ(id("0e999999999999"), 0u);
+  for (const char* bad :
+       {"20000000000000000000.0", "18446744073709551616", "1.8446744073709551616e19", "1e20",
+        "1e999999999999", "-1", "-1.0", "0.5", "1e-1", "01", "1.", ".5", "1e", "-", "1.0e+"})
+    EXPECT_EQ(id(bad), std::nullopt) << bad;
+
+  const auto status = [](std::string_view number) -> std::optional<int64_t> {
+    const auto event = parse(R"({"type":"response","id":1,"status":)" + std::string(number) + "}");
+    if (!event) return std::nullopt;
+    return event->as<ProxyResponse>()->status;
+  };
+  EXPECT_EQ(status("-9223372036854775808.0"), INT64_MIN);
+  EXPECT_EQ(status("9223372036854775807"), INT64_MAX);
+  EXPECT_EQ(status("9223372036854775808.0"), std::nullopt);
+  EXPECT_EQ(status("-9223372036854775809"), std::nullopt);
+
+  const auto pid = [](std::string_view number) -> std::optional<int32_t> {
+    const auto event =
+        parse(R"({"type":"tunnel","id":1,"host":"h","pid":)" + std::string(number) + "}");
+    if (!event) return std::nullopt;
+    return event->as<ProxyTunnel>()->pid.value_or(0);
+  };
+  EXPECT_EQ(pid("-2147483648.0"), INT32_MIN);
+  EXPECT_EQ(pid("2147483648.0"), std::nullopt);
+  EXPECT_EQ(pid("20000000000000000000.0"), std::nullopt);
+}
+
 TEST(ProxyEventParse, LenientBodiesHeadersAndDirection) {
   const auto request = parse(
       R"({"type":"request","id":1,"body_b64":"not base64!","headers":[["a","b"],["c"],["d","e","f"]]})");
