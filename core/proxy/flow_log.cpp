@@ -4,8 +4,8 @@
 #include <string_view>
 #include <type_traits>
 
+#include "core/proxy/captured_url.h"
 #include "core/support/text.h"
-#include "core/support/url.h"
 
 namespace kelvane {
 namespace {
@@ -56,7 +56,7 @@ class Warmer {
 
 void fillHostAndPath(Flow& flow) {
   // Assigned, not moved in: a recycled flow's buffers are reused.
-  const auto url = Url::parse(flow.url);
+  const auto url = CapturedUrl::parse(flow.url);
   flow.host.assign(url && url->host ? *url->host : std::string_view());
   flow.path.assign(url ? url->path : std::string_view());
   if (url && url->query) flow.path.append("?").append(*url->query);

@@ -5,8 +5,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "core/proxy/captured_url.h"
 #include "core/support/text.h"
-#include "core/support/url.h"
 
 namespace kelvane::FlowText {
 namespace {
@@ -49,7 +49,7 @@ std::optional<std::string> utf8(std::span<const uint8_t> bytes) {
 }
 
 std::vector<NameValue> query(std::string_view url) {
-  const auto parsed = Url::parse(url);
+  const auto parsed = CapturedUrl::parse(url);
   if (!parsed || !parsed->query) return {};
   std::vector<NameValue> out;
   for (auto& item : queryItems(*parsed->query))
@@ -81,7 +81,7 @@ std::optional<std::string> contentType(const std::vector<ProxyHeader>& headers) 
 }
 
 std::string raw(const ProxyRequest& request) {
-  const auto url = Url::parse(request.url);
+  const auto url = CapturedUrl::parse(request.url);
   std::string target = url ? url->path : "/";
   if (url && url->query) target += "?" + *url->query;
   if (target.empty()) target = "/";
