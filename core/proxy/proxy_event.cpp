@@ -7,7 +7,7 @@
 #include <type_traits>
 #include <unordered_map>
 
-#include "core/proxy/proxy_base64.h"
+#include "core/support/base64.h"
 #include "core/support/text.h"
 
 namespace kelvane {
@@ -366,7 +366,7 @@ std::string text(const std::optional<std::string_view>& s) { return s ? std::str
 
 std::vector<uint8_t> bytes(const std::optional<std::string_view>& b64) {
   if (!b64) return {};
-  auto decoded = ProxyBase64::decode(*b64);
+  auto decoded = Base64::decode(*b64);
   return decoded ? std::move(*decoded) : std::vector<uint8_t>{};
 }
 

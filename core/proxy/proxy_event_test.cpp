@@ -2,9 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "core/proxy/proxy_base64.h"
-#include "core/support/base64.h"
-
 namespace kelvane {
 namespace {
 
@@ -157,34 +154,6 @@ TEST(ProxyEventDescription, HidesTheKeyAndLabelsPayloads) {
   EXPECT_EQ(ev(ProxyWSMessage{2, true, "binary", bytes("abc"), 10, {}}).description(),
             "ws(id: 2, outgoing: true, opcode: binary, data: 3 bytes, length: 10, "
             "at: 2001-01-01T00:00:00Z)");
-}
-
-TEST(ProxyBase64, AgreesWithTheStrictDecoder) {
-  for (const char* text : {"", "aGk=", "aGVsbG8=", "aGVsbG8h", "/w==", "+/+/", "a", "aGk", "aG=k",
-                           "A===", "====", "aGk==", "aGk=aGk=", "aG k", "AB==", "ABC="})
-    EXPECT_EQ(ProxyBase64::decode(text), Base64::decode(text)) << text;
-  // Longer texts go through the wide loops: every length up to 96 symbols, the
-  // whole alphabet, and a bad symbol (next to the alphabet, padding, a high
-  // byte) at every place.
-  std::vector<uint8_t> data;
-  for (int n = 0; n < 120; ++n) {
-    const std::string text = Base64::encode(data);
-    EXPECT_EQ(ProxyBase64::decode(text), data) << text;
-    for (size_t at = 0; at < text.size(); ++at) {
-      std::string broken = text;
-      broken[at] = "*=\xff@[`{:.,"[at % 10];
-      EXPECT_EQ(ProxyBase64::decode(broken), Base64::decode(broken)) << broken;
-      if (at + 2 < text.size()) {
-        EXPECT_EQ(ProxyBase64::decode(broken), std::nullopt) << broken;
-      }
-    }
-    data.push_back(uint8_t(n * 37 + 11));
-    if (n == 70) {  // From here on the texts hold the whole alphabet.
-      const auto alphabet =
-          Base64::decode("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/");
-      data.insert(data.end(), alphabet->begin(), alphabet->end());
-    }
-  }
 }
 
 }  // namespace
