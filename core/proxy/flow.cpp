@@ -42,13 +42,13 @@ void Flow::dropOldestMessage() {
   ++messagesDropped;
 }
 
-// Swapping with empty containers hands the memory back; assigning {} would
-// keep the capacity and so the bytes the limit is meant to free.
+// Swapping with empty vectors hands the memory back; assigning {} would keep
+// the capacity and so the bytes the limit is meant to free.
 void Flow::dropBodies() {
   if (request) std::vector<uint8_t>().swap(request->body);
   if (response) std::vector<uint8_t>().swap(response->body);
   messagesDropped += messages.size();
-  std::deque<ProxyWSMessage>().swap(messages);
+  messages.clear();
   messageBytes = 0;
   bodiesDropped = true;
 }

@@ -3,7 +3,7 @@
 // or error, a CONNECT tunnel, or a WebSocket with its messages), as the flow
 // log keeps it.
 #include <cstdint>
-#include <deque>
+#include <list>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -29,17 +29,19 @@ struct Flow {
   std::optional<ProxyRequest> request;
   std::optional<ProxyResponse> response;
   std::optional<std::string> error;
-  std::deque<ProxyWSMessage> messages;  // Oldest first; the oldest go first to save memory.
-  bool bodiesDropped = false;           // Bodies were discarded to save memory.
-  uint64_t seq = 0;                     // Insertion sequence number in the log.
-  int64_t messageBytes = 0;             // Captured WebSocket payload bytes held.
-  int64_t messageLength = 0;            // Total WebSocket payload length seen.
-  uint64_t messagesDropped = 0;         // WebSocket messages discarded to save memory.
+  // Oldest first; the oldest go first to save memory. A list, since an empty
+  // one costs nothing, and the oldest leave one by one.
+  std::list<ProxyWSMessage> messages;
+  bool bodiesDropped = false;    // Bodies were discarded to save memory.
+  uint64_t seq = 0;              // Insertion sequence number in the log.
+  int64_t messageBytes = 0;      // Captured WebSocket payload bytes held.
+  int64_t messageLength = 0;     // Total WebSocket payload length seen.
+  uint64_t messagesDropped = 0;  // WebSocket messages discarded to save memory.
   bool operator==(const Flow&) const = default;
 
   // What one held WebSocket message costs besides its payload, counted
   // against the log's byte limit so that a long-lived socket stays bounded.
-  static constexpr int64_t kMessageRecordBytes = sizeof(ProxyWSMessage);
+  static constexpr int64_t kMessageRecordBytes = sizeof(ProxyWSMessage) + 2 * sizeof(void*);
 
   // Returns the response's status; nullopt without a response.
   std::optional<int64_t> status() const;

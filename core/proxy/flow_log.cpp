@@ -100,10 +100,10 @@ bool FlowLog::isLate(uint64_t engineID) const {
   return highestEvicted_ && engineID <= *highestEvicted_;
 }
 
-// Finds this session's flow for the engine ID, or adds a new one at the end
-// of the order under the next ID.
-FlowLog::Slot FlowLog::slot(uint64_t engineID, Date started) {
-  if (Flow* flow = existing(engineID)) return {*flow, flow->bodyBytes(), false};
+// Gives the flow found for the engine ID, or adds a new one at the end of the
+// order under the next ID.
+FlowLog::Slot FlowLog::slot(uint64_t engineID, Date started, Flow* found) {
+  if (found) return {*found, found->bodyBytes(), false};
   const uint64_t id = ++lastID_;
   const auto it = maxFlows_ >= 1 && int64_t(order_.size()) >= maxFlows_
                       ? byID_.insert(recycleOldest(id)).position
@@ -119,7 +119,7 @@ FlowLog::Slot FlowLog::slot(uint64_t engineID, Date started) {
 
 Flow* FlowLog::applyRequest(ProxyRequest&& request) {
   highestEngineID_ = std::max(highestEngineID_.value_or(0), request.id);
-  auto [flow, before, inserted] = slot(request.id, request.at);
+  auto [flow, before, inserted] = slot(request.id, request.at, existing(request.id));
   flow.pid = request.pid;
   flow.client = request.client;
   flow.method = request.method;
@@ -134,8 +134,9 @@ Flow* FlowLog::applyRequest(ProxyRequest&& request) {
 
 Flow* FlowLog::applyResponse(ProxyResponse&& response) {
   highestEngineID_ = std::max(highestEngineID_.value_or(0), response.id);
-  if (!existing(response.id) && isLate(response.id)) return nullptr;
-  auto [flow, before, inserted] = slot(response.id, response.at);
+  Flow* found = existing(response.id);
+  if (!found && isLate(response.id)) return nullptr;
+  auto [flow, before, inserted] = slot(response.id, response.at, found);
   if (inserted) flow.method = "GET";  // A placeholder until the request turns up.
   flow.response = std::move(response);
   settle(flow, before);
@@ -144,8 +145,9 @@ Flow* FlowLog::applyResponse(ProxyResponse&& response) {
 
 Flow* FlowLog::applyError(ProxyEvent::Error&& error) {
   highestEngineID_ = std::max(highestEngineID_.value_or(0), error.id);
-  if (!existing(error.id) && isLate(error.id)) return nullptr;
-  auto [flow, before, inserted] = slot(error.id, Date());
+  Flow* found = existing(error.id);
+  if (!found && isLate(error.id)) return nullptr;
+  auto [flow, before, inserted] = slot(error.id, Date(), found);
   if (inserted) {
     flow.method = "GET";
     flow.started = clock_();
@@ -157,7 +159,7 @@ Flow* FlowLog::applyError(ProxyEvent::Error&& error) {
 
 Flow* FlowLog::applyTunnel(const ProxyTunnel& tunnel) {
   highestEngineID_ = std::max(highestEngineID_.value_or(0), tunnel.id);
-  auto [flow, before, inserted] = slot(tunnel.id, tunnel.at);
+  auto [flow, before, inserted] = slot(tunnel.id, tunnel.at, existing(tunnel.id));
   Flow fresh;
   fresh.id = flow.id;
   fresh.kind = Flow::Kind::tunnel;
@@ -243,7 +245,7 @@ std::unordered_map<uint64_t, Flow>::node_type FlowLog::recycleOldest(uint64_t id
   flow.request.reset();
   flow.response.reset();
   flow.error.reset();
-  std::deque<ProxyWSMessage>().swap(flow.messages);
+  flow.messages.clear();
   flow.bodiesDropped = false;
   flow.messageBytes = flow.messageLength = 0;
   flow.messagesDropped = 0;

@@ -85,7 +85,7 @@ class FlowLog {
   };
   Flow* existing(uint64_t engineID);
   bool isLate(uint64_t engineID) const;
-  Slot slot(uint64_t engineID, Date started);
+  Slot slot(uint64_t engineID, Date started, Flow* found);
   Flow* applyRequest(ProxyRequest&& request);
   Flow* applyResponse(ProxyResponse&& response);
   Flow* applyError(ProxyEvent::Error&& error);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <limits>
 #include <simdjson.h>
 #include <type_traits>
@@ -111,6 +112,13 @@ std::optional<NumberText> numberText(std::string_view token) {
 // value comes out exact.
 template <class T>
 std::optional<T> wholeNumber(std::string_view token) {
+  // Most numbers are plain integers, read at once.
+  if (token.size() < 19 && token.find_first_not_of("-0123456789") == std::string_view::npos &&
+      !token.starts_with("0") && !token.starts_with("-0")) {
+    T value{};
+    const auto [end, ec] = std::from_chars(token.data(), token.data() + token.size(), value);
+    if (ec == std::errc() && end == token.data() + token.size()) return value;
+  }
   const auto n = numberText(token);
   if (!n) return std::nullopt;
   // The significant digits, without leading zeros, and the power of ten after them.
