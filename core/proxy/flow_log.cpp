@@ -92,7 +92,7 @@ void FlowLog::apply(std::vector<ProxyEvent> events) {
 
 Flow* FlowLog::existing(uint64_t engineID) {
   const auto it = sessionIDs_.find(engineID);
-  return it == sessionIDs_.end() ? nullptr : &byID_.at(it->second);
+  return it == sessionIDs_.end() ? nullptr : it->second;
 }
 
 // A response or error for an ID this session has evicted or cleared.
@@ -113,7 +113,13 @@ FlowLog::Slot FlowLog::slot(uint64_t engineID, Date started, Flow* found) {
   flow.started = started;
   flow.seq = nextSeq_++;
   order_.push_back({id, session_, engineID});
-  sessionIDs_[engineID] = id;
+  if (spareID_.empty()) {
+    sessionIDs_.emplace(engineID, &flow);
+  } else {  // The evicted flow's entry, reused rather than freed and allocated again.
+    spareID_.key() = engineID;
+    spareID_.mapped() = &flow;
+    sessionIDs_.insert(std::move(spareID_));
+  }
   return {flow, 0, true};
 }
 
@@ -224,7 +230,8 @@ void FlowLog::trim() {
 // in this session are late.
 void FlowLog::forget(const Placed& placed) {
   if (placed.session != session_) return;
-  sessionIDs_.erase(placed.engineID);
+  auto node = sessionIDs_.extract(placed.engineID);
+  if (!node.empty()) spareID_ = std::move(node);
   highestEvicted_ = std::max(highestEvicted_.value_or(placed.engineID), placed.engineID);
 }
 
@@ -291,7 +298,7 @@ std::optional<uint64_t> FlowLog::flowID(const ProxyEvent& event) const {
       event.value);
   if (!engineID) return std::nullopt;
   const auto it = sessionIDs_.find(*engineID);
-  return it != sessionIDs_.end() ? it->second : lastID_ + 1;
+  return it != sessionIDs_.end() ? it->second->id : lastID_ + 1;
 }
 
 void FlowLog::newSession() {
@@ -325,7 +332,7 @@ bool FlowLog::invariantsHold() const {
     if (placed.session == session_) {
       ++ofSession;
       const auto named = sessionIDs_.find(placed.engineID);
-      if (named == sessionIDs_.end() || named->second != placed.id) return false;
+      if (named == sessionIDs_.end() || named->second != &it->second) return false;
     }
     sum += it->second.bodyBytes();
   }

@@ -108,9 +108,11 @@ class FlowLog {
   uint64_t nextSeq_ = 0;
   uint64_t lastID_ = 0;  // The ID handed to the newest flow.
   uint64_t session_ = 0;
-  std::unordered_map<uint64_t, uint64_t> sessionIDs_;  // This session's engine IDs to flow IDs.
-  std::optional<uint64_t> highestEngineID_;            // The highest engine ID of this session.
-  std::optional<uint64_t> highestEvicted_;             // The same, of flows evicted or cleared.
+  // This session's engine IDs and their flows, which map nodes keep in place.
+  std::unordered_map<uint64_t, Flow*> sessionIDs_;
+  std::unordered_map<uint64_t, Flow*>::node_type spareID_;  // An entry to reuse.
+  std::optional<uint64_t> highestEngineID_;  // The highest engine ID of this session.
+  std::optional<uint64_t> highestEvicted_;   // The same, of flows evicted or cleared.
 };
 
 }  // namespace kelvane

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <charconv>
 #include <limits>
 #include <simdjson.h>
 #include <type_traits>
@@ -112,13 +111,6 @@ std::optional<NumberText> numberText(std::string_view token) {
 // value comes out exact.
 template <class T>
 std::optional<T> wholeNumber(std::string_view token) {
-  // Most numbers are plain integers, read at once.
-  if (token.size() < 19 && token.find_first_not_of("-0123456789") == std::string_view::npos &&
-      !token.starts_with("0") && !token.starts_with("-0")) {
-    T value{};
-    const auto [end, ec] = std::from_chars(token.data(), token.data() + token.size(), value);
-    if (ec == std::errc() && end == token.data() + token.size()) return value;
-  }
   const auto n = numberText(token);
   if (!n) return std::nullopt;
   // The significant digits, without leading zeros, and the power of ten after them.
@@ -153,6 +145,20 @@ std::optional<T> wholeNumber(std::string_view token) {
 template <class T>
 bool readInteger(od::value v, std::optional<T>& out) {
   return readNullable(v, out, [](od::value& x, T& value) {
+    // Plain integers in range are read in place by the parser; anything else
+    // (a fraction part, an exponent, a value beyond 64 bits) from its text.
+    using Wide = std::conditional_t<std::is_signed_v<T>, int64_t, uint64_t>;
+    Wide wide{};
+    simdjson::error_code fast;
+    if constexpr (std::is_signed_v<T>)
+      fast = x.get_int64().get(wide);
+    else
+      fast = x.get_uint64().get(wide);
+    if (fast == simdjson::SUCCESS && wide >= Wide(std::numeric_limits<T>::min()) &&
+        wide <= Wide(std::numeric_limits<T>::max())) {
+      value = T(wide);
+      return true;
+    }
     od::json_type type;
     if (x.type().get(type) || type != od::json_type::number) return false;
     std::string_view token = x.raw_json_token();
