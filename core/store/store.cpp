@@ -97,8 +97,11 @@ std::vector<RunRecord> Store::runs(Date since) const {
 }
 
 std::optional<std::string> Store::read(std::string_view name) const {
-  const FileDescriptor fd(::open(path(name).c_str(), O_RDONLY | O_CLOEXEC));
+  const FileDescriptor fd(::open(path(name).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (fd.get() < 0) return std::nullopt;
+  // Only a regular file is read: a FIFO or a device in its place would block or never end.
+  struct stat st;
+  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
   std::string bytes;
   char buffer[65536];
   for (;;) {
@@ -143,10 +146,11 @@ StoreResult Store::appendBytes(std::string_view name, std::string_view bytes) co
   if (auto made = createFolder(dir); !made) return made;
   if (!exists(name)) return writeAtomically(name, bytes);
   const auto target = path(name);
-  const FileDescriptor fd(::open(target.c_str(), O_RDWR | O_APPEND | O_CLOEXEC));
+  const FileDescriptor fd(::open(target.c_str(), O_RDWR | O_APPEND | O_CLOEXEC | O_NONBLOCK));
   if (fd.get() < 0) return failure("cannot open", target, errno);
   struct stat st;
   if (::fstat(fd.get(), &st) != 0) return failure("cannot inspect", target, errno);
+  if (!S_ISREG(st.st_mode)) return failure("cannot append to", target, EINVAL);
   if (st.st_size > 0) {
     // A last line cut short (a crash mid-write) must not swallow the next record.
     char last = 0;
