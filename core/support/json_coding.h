@@ -18,15 +18,6 @@ void putOptional(nlohmann::json& j, const char* key, const std::optional<T>& val
   if (value) j[key] = *value;
 }
 
-// Reads j[key] when present and not null; throws like get<T>() when present but
-// not a T, so that a damaged optional field fails its record.
-template <class T>
-std::optional<T> getOptional(const nlohmann::json& j, const char* key) {
-  const auto it = j.find(key);
-  if (it == j.end() || it->is_null()) return std::nullopt;
-  return it->template get<T>();
-}
-
 // Returns the T that `j` encodes, or nullopt if it is not a T.
 template <class T>
 [[nodiscard]] std::optional<T> decodeJsonValue(const nlohmann::json& j) noexcept {
