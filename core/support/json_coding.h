@@ -1,6 +1,7 @@
 #pragma once
 // JSON helpers shared by every record: optional fields, fenced decoding, the
 // store's compact sorted encoding, and the lenient key-by-key readers.
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -68,6 +69,23 @@ int64_t read<int64_t>(const nlohmann::json& j, const char* key, int64_t fallback
 template <>
 std::string read<std::string>(const nlohmann::json& j, const char* key, std::string fallback,
                               bool& issue);
+
+// The range a number is kept in, both ends included.
+template <class T>
+struct Range {
+  T low;
+  T high;
+};
+
+// The key's value as read() gives it, clamped into `range`; an issue also when
+// clamping changed it.
+template <class T>
+T clamped(const nlohmann::json& j, const char* key, T fallback, Range<T> range, bool& issue) {
+  const T value = read<T>(j, key, fallback, issue);
+  const T kept = std::clamp(value, range.low, range.high);
+  if (kept != value) issue = true;
+  return kept;
+}
 
 }  // namespace Lenient
 
