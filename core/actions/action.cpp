@@ -35,8 +35,8 @@ void to_json(nlohmann::json& j, const Action& action) {
 }
 
 void from_json(const nlohmann::json& j, Action& action) {
-  action.rule = j.at("rule").get<Rule>();
-  action.kind = j.at("kind").get<ActionKind>();
+  action.rule = Fields::required<Rule>(j, "rule");
+  action.kind = Fields::required<ActionKind>(j, "kind");
   action.pid = Fields::required<int32_t>(j, "pid");
   action.windowID = Fields::optional<uint32_t>(j, "windowID");
   action.target = Fields::required<std::string>(j, "target");

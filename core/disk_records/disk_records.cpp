@@ -10,6 +10,7 @@ namespace kelvane {
 namespace {
 
 using nlohmann::json;
+using Commands = std::vector<std::vector<std::string>>;
 
 // Reads the scan's rules from their flat (rule text, scan object) array.
 std::map<DiskRule, DiskRuleScan> rulesFromPairs(const json& pairs) {
@@ -19,7 +20,7 @@ std::map<DiskRule, DiskRuleScan> rulesFromPairs(const json& pairs) {
   for (size_t i = 0; i < pairs.size(); i += 2) {
     if (!pairs[i + 1].is_object())
       throw json::type_error::create(302, "a rule's scan must be an object", &pairs[i + 1]);
-    rules[pairs[i].get<DiskRule>()] = pairs[i + 1].get<DiskRuleScan>();
+    rules[Fields::value<DiskRule>(pairs[i])] = Fields::value<DiskRuleScan>(pairs[i + 1]);
   }
   return rules;
 }
@@ -33,11 +34,11 @@ void to_json(json& j, const DiskItem& item) {
 }
 
 void from_json(const json& j, DiskItem& item) {
-  j.at("path").get_to(item.path);
-  j.at("root").get_to(item.root);
+  item.path = Fields::required<std::string>(j, "path");
+  item.root = Fields::required<std::string>(j, "root");
   item.bytes = Fields::required<int64_t>(j, "bytes");
-  item.gitRepo = getOptional<std::string>(j, "gitRepo");
-  item.project = getOptional<std::string>(j, "project");
+  item.gitRepo = Fields::optional<std::string>(j, "gitRepo");
+  item.project = Fields::optional<std::string>(j, "project");
 }
 
 void to_json(json& j, const DiskRuleScan& scan) {
@@ -46,10 +47,10 @@ void to_json(json& j, const DiskRuleScan& scan) {
 }
 
 void from_json(const json& j, DiskRuleScan& scan) {
-  j.at("items").get_to(scan.items);
-  j.at("commands").get_to(scan.commands);
+  scan.items = Fields::required<std::vector<DiskItem>>(j, "items");
+  scan.commands = Fields::required<Commands>(j, "commands");
   scan.bytes = Fields::required<int64_t>(j, "bytes");
-  scan.note = getOptional<std::string>(j, "note");
+  scan.note = Fields::optional<std::string>(j, "note");
 }
 
 void to_json(json& j, const Suggestion& suggestion) {
@@ -58,9 +59,9 @@ void to_json(json& j, const Suggestion& suggestion) {
 }
 
 void from_json(const json& j, Suggestion& suggestion) {
-  j.at("path").get_to(suggestion.path);
+  suggestion.path = Fields::required<std::string>(j, "path");
   suggestion.bytes = Fields::required<int64_t>(j, "bytes");
-  suggestion.lastUsed = getOptional<Date>(j, "lastUsed");
+  suggestion.lastUsed = Fields::optional<Date>(j, "lastUsed");
 }
 
 void to_json(json& j, const DiskScan& scan) {
@@ -78,12 +79,12 @@ void to_json(json& j, const DiskScan& scan) {
 }
 
 void from_json(const json& j, DiskScan& scan) {
-  j.at("at").get_to(scan.at);
-  j.at("home").get_to(scan.home);
+  scan.at = Fields::required<Date>(j, "at");
+  scan.home = Fields::required<std::string>(j, "home");
   scan.rules = rulesFromPairs(j.at("rules"));
-  j.at("suggestions").get_to(scan.suggestions);
-  j.at("fullDiskAccess").get_to(scan.fullDiskAccess);
-  j.at("downloadsAccess").get_to(scan.downloadsAccess);
+  scan.suggestions = Fields::required<std::vector<Suggestion>>(j, "suggestions");
+  scan.fullDiskAccess = Fields::required<bool>(j, "fullDiskAccess");
+  scan.downloadsAccess = Fields::required<bool>(j, "downloadsAccess");
 }
 
 void to_json(json& j, const DiskJob& job) {
@@ -96,12 +97,12 @@ void to_json(json& j, const DiskJob& job) {
 }
 
 void from_json(const json& j, DiskJob& job) {
-  job.rule = getOptional<DiskRule>(j, "rule");
-  j.at("items").get_to(job.items);
-  j.at("commands").get_to(job.commands);
+  job.rule = Fields::optional<DiskRule>(j, "rule");
+  job.items = Fields::required<std::vector<DiskItem>>(j, "items");
+  job.commands = Fields::required<Commands>(j, "commands");
   job.bytes = Fields::required<int64_t>(j, "bytes");
   job.count = Fields::required<int64_t>(j, "count");
-  j.at("trash").get_to(job.trash);
+  job.trash = Fields::required<bool>(j, "trash");
 }
 
 }  // namespace kelvane

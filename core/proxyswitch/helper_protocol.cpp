@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "core/support/json_coding.h"
+#include "core/support/json_fields.h"
 
 namespace kelvane::HelperProtocol {
 namespace {
@@ -80,9 +81,9 @@ std::optional<HelperReply> decodeReply(std::string_view text) {
   if (!j.is_object()) return std::nullopt;
   try {
     HelperReply reply;
-    reply.error = getOptional<std::string>(j, "error");
-    reply.applied = j.value("applied", false);
-    reply.tampered = j.value("tampered", false);
+    reply.error = Fields::optional<std::string>(j, "error");
+    reply.applied = Fields::optional<bool>(j, "applied").value_or(false);
+    reply.tampered = Fields::optional<bool>(j, "tampered").value_or(false);
     return reply;
   } catch (const json::exception&) {
     return std::nullopt;
