@@ -96,10 +96,11 @@ Config readConfig(const std::string& home, Date now) {
 }
 
 // A progress line on the terminal, rewritten in place; nothing when stderr is not one.
-DiskScanner::StepObserver progressLine() {
+DiskScanner::ProgressObserver progressLine() {
   if (!::isatty(STDERR_FILENO)) return {};
-  return
-      [](std::string_view step) { std::cerr << "\r\033[KScanning: " << step << "…" << std::flush; };
+  return [](const DiskScanner::ScanProgress& progress) {
+    std::cerr << "\r\033[KScanning: " << progress.step << "…" << std::flush;
+  };
 }
 
 int runDisk(std::string home, bool json) {
