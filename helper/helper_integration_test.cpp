@@ -230,5 +230,20 @@ TEST_F(HelperDaemon, CommandLineToolHoldsTheSwitchUntilInterrupted) {
   EXPECT_EQ(readText(tmp / "bad.out"), "kelvane: Invalid proxy address\n");
 }
 
+TEST_F(HelperDaemon, ARefusedEnableLeavesTheSwitchWithTheClientThatMadeIt) {
+  auto daemon = start();
+  auto holder = std::make_unique<HelperClient>(socket);
+  ASSERT_EQ(holder->request(enable(9091)), "{}");
+  HelperClient other(socket);
+  EXPECT_EQ(other.request(enable(80)), R"({"error":"Invalid proxy address"})");
+  std::filesystem::rename(prefs, prefs + ".away");
+  EXPECT_EQ(other.request(enable(9092)), R"({"error":"Can't open the network settings"})");
+  std::filesystem::rename(prefs + ".away", prefs);
+  EXPECT_EQ(doc(), switchedTo(9091));
+  holder.reset();  // the holder leaving puts the settings back, the other still connected
+  EXPECT_TRUE(eventually([&] { return other.request(kStatus) == kOff; }));
+  EXPECT_EQ(doc(), kOriginal);
+}
+
 }  // namespace
 }  // namespace kelvane

@@ -21,7 +21,7 @@ std::string HelperService::answer(ConnectionID connection, std::string_view line
 }
 
 void HelperService::invalidated(ConnectionID connection) {
-  // A connection that never enabled, or whose enable a later client's
+  // A connection that never switched, or whose switch a later client's
   // superseded, restores nothing.
   if (client_ != connection) return;
   client_.reset();
@@ -32,8 +32,11 @@ int HelperService::terminate() { return core_.restore() ? 0 : 1; }
 
 void HelperService::enable(std::string host, int64_t port,
                            std::function<void(std::optional<std::string>)> reply) {
-  client_ = current_;
-  reply(core_.enable(host, port));
+  auto error = core_.enable(host, port);
+  // Only a switch made takes the switch over: a refused enable leaves it with
+  // the client that made the one in force.
+  if (!error) client_ = current_;
+  reply(std::move(error));
 }
 
 void HelperService::disable(std::function<void()> reply) {

@@ -32,7 +32,7 @@ class HelperService final : public ProxyHelperXPC {
   // Answers one request line from `connection` with one reply line (no newline);
   // a line that is not a request gets an error reply.
   std::string answer(ConnectionID connection, std::string_view line);
-  // The connection has gone away: restores when it made the latest enable.
+  // The connection has gone away: restores when it holds the switch.
   void invalidated(ConnectionID connection);
   // One watchdog step.
   void tick() { core_.tick(); }
@@ -50,7 +50,7 @@ class HelperService final : public ProxyHelperXPC {
   AdmissionChecks& checks_;
   HelperLog& log_;
   std::optional<ConnectionID> current_;  // the connection whose request is being answered
-  std::optional<ConnectionID> client_;   // the connection of the latest enable
+  std::optional<ConnectionID> client_;   // the connection whose enable is in force
 };
 
 }  // namespace kelvane
