@@ -16,6 +16,7 @@
 #include <nlohmann/json.hpp>
 
 #include "core/proxyswitch/proxy_settings.h"
+#include "core/support/file_io.h"
 #include "helper/admission.h"
 #include "helper/plist_json.h"
 #include "helper/testing/helper_process.h"
@@ -94,6 +95,9 @@ class HelperDaemon : public ::testing::Test {
   }
   std::string status() { return HelperClient(socket).request(kStatus).value_or("no reply"); }
   bool savedExists() const { return std::filesystem::exists(saved); }
+  bool logged(std::string_view line) const {
+    return readText(tmp / "daemon.log").find(std::string(line) + "\n") != std::string::npos;
+  }
 
   testing::TempFolder tmp;
   std::string prefs = tmp / "network-services.json";
@@ -228,6 +232,28 @@ TEST_F(HelperDaemon, CommandLineToolHoldsTheSwitchUntilInterrupted) {
   EXPECT_EQ(doc(), kOriginal);
   EXPECT_EQ(kelvane({"proxy", "enable", "--port", "80", "--socket", socket}, "bad.out")->stop(), 1);
   EXPECT_EQ(readText(tmp / "bad.out"), "kelvane: Invalid proxy address\n");
+}
+
+TEST_F(HelperDaemon, TemporaryFilesOfWritesCutShortAreRemovedBeforeServing) {
+  // What a kill between creating a temporary file and renaming it leaves.
+  const auto leftover = [](const std::string& target) {
+    const auto path = std::filesystem::path(target);
+    std::string name = (path.parent_path() / temporaryPattern(path.filename().string())).string();
+    const int fd = ::mkstemp(name.data());
+    if (fd >= 0) ::close(fd);
+    return name;
+  };
+  std::filesystem::create_directories(std::filesystem::path(saved).parent_path());
+  const std::string ours[] = {leftover(prefs), leftover(saved)};
+  const std::string others = leftover(configPath);  // in the same folder, but not of its files
+  auto daemon = start();
+  for (const auto& path : ours) {
+    EXPECT_FALSE(std::filesystem::exists(path)) << path;
+    EXPECT_TRUE(
+        logged("KelvaneProxyHelper: removed the temporary file a cut-short write left: " + path));
+  }
+  EXPECT_TRUE(std::filesystem::exists(others));
+  EXPECT_EQ(status(), kOff);
 }
 
 TEST_F(HelperDaemon, ARefusedEnableLeavesTheSwitchWithTheClientThatMadeIt) {

@@ -13,6 +13,7 @@
 #include "helper/helper_log.h"
 #include "helper/helper_server.h"
 #include "helper/helper_service.h"
+#include "helper/leftovers.h"
 #include "helper/port_probe.h"
 #include "helper/root_file_store.h"
 #include "helper/services_file_store.h"
@@ -73,6 +74,11 @@ int main(int argc, char** argv) {
 
   kelvane::ServicesFileStore prefs(o.prefs, o.prefsLock, loaded.config.applyCommand);
   kelvane::RootFileStore file(o.savedFile);
+  // What writes cut short by a kill left behind goes before anything is served.
+  auto removed = prefs.removeLeftovers();
+  for (auto& path : kelvane::removeLeftoverTemporaries(file.path)) removed.push_back(path);
+  for (const auto& path : removed)
+    log.write("KelvaneProxyHelper: removed the temporary file a cut-short write left: " + path);
   kelvane::HelperCore core(prefs, file, kelvane::portAnswers);
   kelvane::ProcAdmissionChecks checks(std::move(loaded.config));
   kelvane::HelperService service(core, checks, log);
