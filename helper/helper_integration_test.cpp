@@ -6,8 +6,10 @@
 #include <filesystem>
 #include <memory>
 #include <netinet/in.h>
+#include <set>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -64,6 +66,19 @@ json switchedTo(int port) {
 mode_t modeOf(const std::string& path) {
   struct stat info {};
   return ::stat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
+}
+
+// The descriptor limit that leaves process `pid` exactly `free` descriptors to
+// open: new ones take the lowest free numbers, and those above the limit stay open.
+rlim_t limitLeaving(pid_t pid, int free) {
+  std::set<int> open;
+  for (const auto& entry :
+       std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd"))
+    open.insert(std::stoi(entry.path().filename().string()));
+  int number = 0;
+  for (; free > 0; ++number)
+    if (!open.contains(number)) --free;
+  return rlim_t(number);
 }
 
 class HelperDaemon : public ::testing::Test {
@@ -269,6 +284,30 @@ TEST_F(HelperDaemon, ARefusedEnableLeavesTheSwitchWithTheClientThatMadeIt) {
   holder.reset();  // the holder leaving puts the settings back, the other still connected
   EXPECT_TRUE(eventually([&] { return other.request(kStatus) == kOff; }));
   EXPECT_EQ(doc(), kOriginal);
+}
+
+TEST_F(HelperDaemon, AClientThatCannotBeCheckedIsRefusedForThatReason) {
+  auto daemon = start();
+  // Leaves the daemon three descriptors beyond those it holds: each admitted
+  // connection takes one, and the check of a new client needs two at once.
+  rlimit limit{};
+  ASSERT_EQ(::prlimit(daemon->pid(), RLIMIT_NOFILE, nullptr, &limit), 0);
+  limit.rlim_cur = limitLeaving(daemon->pid(), 3);
+  ASSERT_EQ(::prlimit(daemon->pid(), RLIMIT_NOFILE, &limit, nullptr), 0);
+  std::vector<std::unique_ptr<HelperClient>> admitted;
+  for (int i = 0; i < 8; ++i) {
+    auto client = std::make_unique<HelperClient>(socket);
+    if (!client->request(kStatus)) break;
+    admitted.push_back(std::move(client));
+  }
+  EXPECT_LT(admitted.size(), 8u);
+  EXPECT_TRUE(logged(std::string(Admission::kUnchecked) +
+                     "its process status cannot be read: the helper has run out of file "
+                     "descriptors"))
+      << readText(tmp / "daemon.log");
+  EXPECT_FALSE(logged(Admission::kNoHardenedRuntime));
+  admitted.clear();  // with descriptors free again, clients are served
+  EXPECT_TRUE(eventually([&] { return status() == kOff; }));
 }
 
 }  // namespace

@@ -46,6 +46,8 @@ class ChildProcess {
   // Sends `signal` (none for 0) and waits for the end. Returns the exit status,
   // 128 + the signal that ended it, or -1 when it did not end.
   int stop(int signal = 0);
+  // The child's process ID while it runs unreaped; -1 after stop().
+  pid_t pid() const { return pid_; }
 
  private:
   pid_t pid_ = -1;  // an unreaped child of ours while positive
