@@ -62,6 +62,12 @@ inline constexpr std::string_view kNotRequiredClient =
 // Followed by why the check could not be made.
 inline constexpr std::string_view kUnchecked =
     "KelvaneProxyHelper: refusing a client that could not be checked: ";
+// After admission: the client must wait for the greeting, and every request
+// must come from the admitted process itself.
+inline constexpr std::string_view kSpokeFirst =
+    "KelvaneProxyHelper: refusing a client that wrote before it was greeted";
+inline constexpr std::string_view kOtherWriter =
+    "KelvaneProxyHelper: refusing a request another process wrote on a client's connection";
 
 // Runs the checks in order and returns the log line of the first that refuses
 // or cannot be made; nullopt admits the peer. A peer whose identity the kernel

@@ -12,6 +12,8 @@
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -66,6 +68,32 @@ json switchedTo(int port) {
 mode_t modeOf(const std::string& path) {
   struct stat info {};
   return ::stat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
+}
+
+// A child of the test's own, killed and reaped when the object goes.
+struct OwnChild {
+  pid_t pid = -1;
+  ~OwnChild() {
+    if (pid > 0 && ::kill(pid, SIGKILL) == 0) ::waitpid(pid, nullptr, 0);
+  }
+};
+
+// Forks a child that connects to `socketPath`, writes `bytes`, then runs
+// `program` (with the argument "30"), which inherits the connection.
+pid_t connectWriteExec(const std::string& socketPath, const std::string& bytes,
+                       const std::string& program) {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  socketPath.copy(address.sun_path, sizeof address.sun_path - 1);
+  const char* argv[] = {program.c_str(), "30", nullptr};
+  const pid_t pid = ::fork();
+  if (pid != 0) return pid;
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);  // no close-on-exec: the program keeps it
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      ::write(fd, bytes.data(), bytes.size()) != ssize_t(bytes.size()))
+    ::_exit(1);
+  ::execv(argv[0], const_cast<char* const*>(argv));
+  ::_exit(1);
 }
 
 // The descriptor limit that leaves process `pid` exactly `free` descriptors to
@@ -286,6 +314,46 @@ TEST_F(HelperDaemon, ARefusedEnableLeavesTheSwitchWithTheClientThatMadeIt) {
   EXPECT_EQ(doc(), kOriginal);
 }
 
+TEST_F(HelperDaemon, ARequestWrittenBeforeAListedProgramTookOverTheProcessIsRefused) {
+  // sleep stands in for a listed client that keeps the descriptors it inherits;
+  // this test, which writes the request, is not listed.
+  const std::string listed = "/usr/bin/sleep";
+  if (!std::filesystem::exists(listed)) GTEST_SKIP() << "no " << listed;
+  writeConfig({{"teamID", "TESTTEAM01"}, {"clientPaths", {listed}}});
+  auto daemon = start();
+  // Stopped, the daemon accepts only once the program runs, when a check of
+  // the program alone would pass.
+  ASSERT_EQ(::kill(daemon->pid(), SIGSTOP), 0);
+  OwnChild client{connectWriteExec(socket, enable(9099) + "\n", listed)};
+  ASSERT_GT(client.pid, 0);
+  EXPECT_TRUE(eventually([&] {
+    std::error_code ec;
+    return std::filesystem::read_symlink("/proc/" + std::to_string(client.pid) + "/exe", ec) ==
+           listed;
+  }));
+  ASSERT_EQ(::kill(daemon->pid(), SIGCONT), 0);
+  EXPECT_TRUE(eventually([&] { return logged(Admission::kSpokeFirst); }));
+  EXPECT_EQ(doc(), kOriginal);
+  EXPECT_FALSE(savedExists());
+}
+
+TEST_F(HelperDaemon, ARequestAnotherProcessWritesOnAClientsConnectionIsRefused) {
+  auto daemon = start();
+  HelperClient client(socket);
+  ASSERT_EQ(client.greeting(), R"(["KelvaneProxyHelper",1])");
+  const pid_t child = ::fork();  // shares the admitted connection
+  if (child == 0) {
+    client.send(enable(9099) + "\n");
+    ::_exit(0);
+  }
+  ASSERT_GT(child, 0);
+  ::waitpid(child, nullptr, 0);
+  EXPECT_EQ(client.readLine(), std::nullopt);  // closed without a reply
+  EXPECT_TRUE(logged(Admission::kOtherWriter));
+  EXPECT_EQ(doc(), kOriginal);
+  EXPECT_EQ(status(), kOff);
+}
+
 TEST_F(HelperDaemon, AClientThatCannotBeCheckedIsRefusedForThatReason) {
   auto daemon = start();
   // Leaves the daemon three descriptors beyond those it holds: each admitted
@@ -297,7 +365,7 @@ TEST_F(HelperDaemon, AClientThatCannotBeCheckedIsRefusedForThatReason) {
   std::vector<std::unique_ptr<HelperClient>> admitted;
   for (int i = 0; i < 8; ++i) {
     auto client = std::make_unique<HelperClient>(socket);
-    if (!client->request(kStatus)) break;
+    if (!client->greeting()) break;
     admitted.push_back(std::move(client));
   }
   EXPECT_LT(admitted.size(), 8u);
