@@ -68,6 +68,9 @@ inline constexpr std::string_view kSpokeFirst =
     "KelvaneProxyHelper: refusing a client that wrote before it was greeted";
 inline constexpr std::string_view kOtherWriter =
     "KelvaneProxyHelper: refusing a request another process wrote on a client's connection";
+// Followed by the number of connections a user may have.
+inline constexpr std::string_view kTooManyConnections =
+    "KelvaneProxyHelper: refusing a client whose user already has the most connections allowed: ";
 
 // Runs the checks in order and returns the log line of the first that refuses
 // or cannot be made; nullopt admits the peer. A peer whose identity the kernel

@@ -22,6 +22,7 @@
 #include "core/proxyswitch/proxy_settings.h"
 #include "core/support/file_io.h"
 #include "helper/admission.h"
+#include "helper/helper_service.h"
 #include "helper/plist_json.h"
 #include "helper/testing/helper_process.h"
 #include "helper/testing/temp_folder.h"
@@ -126,12 +127,12 @@ class HelperDaemon : public ::testing::Test {
   json doc() const { return json::parse(readText(prefs), nullptr, false); }
   void writeConfig(const json& config) { testing::writeText(configPath, config.dump()); }
 
-  std::unique_ptr<ChildProcess> start(int tickMs = 60'000) {
+  std::unique_ptr<ChildProcess> start(int tickMs = 60'000, int idleMs = 60'000) {
     auto daemon = std::make_unique<ChildProcess>(
         KELVANE_PROXY_HELPER_PATH,
         std::vector<std::string>{"--config", configPath, "--prefs", prefs, "--saved-file", saved,
                                  "--socket", socket, "--tick-ms", std::to_string(tickMs),
-                                 "--log-stderr"},
+                                 "--idle-timeout-ms", std::to_string(idleMs), "--log-stderr"},
         tmp / "daemon.log");
     EXPECT_TRUE(daemon->waitForSocket(socket)) << readText(tmp / "daemon.log");
     return daemon;
@@ -352,6 +353,37 @@ TEST_F(HelperDaemon, ARequestAnotherProcessWritesOnAClientsConnectionIsRefused) 
   EXPECT_TRUE(logged(Admission::kOtherWriter));
   EXPECT_EQ(doc(), kOriginal);
   EXPECT_EQ(status(), kOff);
+}
+
+TEST_F(HelperDaemon, ConnectionsWithoutRequestsAreClosedButNotTheSwitchHolders) {
+  auto daemon = start(/*tickMs=*/60'000, /*idleMs=*/1'500);
+  HelperClient holder(socket);
+  ASSERT_EQ(holder.request(enable(9091)), "{}");
+  HelperClient silent(socket);  // never says a word
+  HelperClient asked(socket);
+  ASSERT_EQ(asked.request(kStatus), kOn);  // asks once, then falls silent
+  const std::string closing = R"({"error":"Idle connection closed"})";
+  EXPECT_EQ(silent.readLine(), closing);
+  EXPECT_EQ(silent.readLine(), std::nullopt);
+  EXPECT_EQ(asked.readLine(), closing);
+  // The holder has been silent longer than either and is still served.
+  EXPECT_EQ(holder.request(kStatus), kOn);
+  EXPECT_EQ(doc(), switchedTo(9091));
+}
+
+TEST_F(HelperDaemon, EachUserHoldsABoundedNumberOfConnections) {
+  auto daemon = start();
+  std::vector<std::unique_ptr<HelperClient>> clients;
+  for (std::size_t i = 0; i < HelperService::kMaxConnectionsPerUser; ++i) {
+    clients.push_back(std::make_unique<HelperClient>(socket));
+    ASSERT_TRUE(clients.back()->greeting()) << i;
+  }
+  HelperClient refused(socket);
+  EXPECT_EQ(refused.greeting(), std::nullopt);
+  EXPECT_TRUE(logged(std::string(Admission::kTooManyConnections) +
+                     std::to_string(HelperService::kMaxConnectionsPerUser)));
+  clients.pop_back();
+  EXPECT_TRUE(eventually([&] { return status() == kOff; }));
 }
 
 TEST_F(HelperDaemon, AClientThatCannotBeCheckedIsRefusedForThatReason) {

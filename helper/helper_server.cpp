@@ -40,8 +40,15 @@ std::optional<int32_t> writerOf(msghdr& message) {
 // reported to the service once.
 class Session : public std::enable_shared_from_this<Session> {
  public:
-  Session(Socket socket, HelperService& service, HelperLog& log, ConnectionID id, PeerIdentity peer)
-      : socket_(std::move(socket)), service_(service), log_(log), id_(id), peer_(peer) {}
+  Session(Socket socket, HelperService& service, HelperLog& log, ConnectionID id, PeerIdentity peer,
+          std::chrono::milliseconds idleTimeout)
+      : socket_(std::move(socket)),
+        service_(service),
+        log_(log),
+        id_(id),
+        peer_(peer),
+        idleTimeout_(idleTimeout),
+        idle_(socket_.get_executor()) {}
 
   // Greets the client, or refuses it when it has written already. Bytes waiting
   // now were written before the admission checks looked at the process, which
@@ -52,6 +59,7 @@ class Session : public std::enable_shared_from_this<Session> {
     const ssize_t n = ::recv(socket_.native_handle(), &byte, 1, MSG_PEEK | MSG_DONTWAIT);
     if (n > 0) return refuse(Admission::kSpokeFirst);
     if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) return close();  // gone already
+    armIdle();
     write(HelperProtocol::greeting(), /*thenClose=*/false);
   }
 
@@ -94,17 +102,37 @@ class Session : public std::enable_shared_from_this<Session> {
     std::string line = pending_.substr(0, end);
     pending_.erase(0, end + 1);
     if (!line.empty() && line.back() == '\r') line.pop_back();
+    armIdle();
     write(service_.answer(id_, line), /*thenClose=*/false);
   }
 
   void write(std::string reply, bool thenClose) {
     auto text = std::make_shared<std::string>(std::move(reply) + "\n");
+    writing_ = true;
     asio::async_write(
         socket_, asio::buffer(*text),
         [self = shared_from_this(), text, thenClose](asio::error_code ec, std::size_t) {
+          self->writing_ = false;
           if (ec || thenClose) return self->close();
           self->serveLines();
         });
+  }
+
+  void armIdle() {
+    idle_.expires_after(idleTimeout_);
+    idle_.async_wait([self = shared_from_this()](asio::error_code ec) {
+      if (!ec) self->onIdle();
+    });
+  }
+
+  // The connection made no request for the idle time: it is closed unless its
+  // client holds the switch, whose connection lasts as long as the client wants.
+  void onIdle() {
+    if (closed_) return;
+    if (service_.holdsSwitch(id_)) return armIdle();
+    // A client that does not read its replies gets no further line.
+    if (writing_) return close();
+    write(HelperProtocol::encodeError(HelperProtocol::kIdle), /*thenClose=*/true);
   }
 
   void refuse(std::string_view line) {
@@ -115,6 +143,7 @@ class Session : public std::enable_shared_from_this<Session> {
   void close() {
     if (closed_) return;
     closed_ = true;
+    idle_.cancel();
     asio::error_code ignored;
     socket_.close(ignored);
     service_.invalidated(id_);
@@ -125,7 +154,10 @@ class Session : public std::enable_shared_from_this<Session> {
   HelperLog& log_;
   ConnectionID id_;
   PeerIdentity peer_;
+  std::chrono::milliseconds idleTimeout_;
+  asio::steady_timer idle_;
   std::string pending_;  // bytes received and not yet answered
+  bool writing_ = false;
   bool closed_ = false;
 };
 
@@ -223,9 +255,11 @@ void Server::accept() {
       });
       return;
     }
+    const ConnectionID id = nextID_++;
     const auto peer = Admission::peerOf(socket.native_handle());
-    if (service_.shouldAcceptNewConnection(peer))
-      std::make_shared<Session>(std::move(socket), service_, log_, nextID_++, *peer)->start();
+    if (service_.shouldAcceptNewConnection(id, peer))
+      std::make_shared<Session>(std::move(socket), service_, log_, id, *peer, options_.idleTimeout)
+          ->start();
     accept();
   });
 }

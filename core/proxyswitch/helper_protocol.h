@@ -56,6 +56,8 @@ namespace HelperProtocol {
 // Request lines longer than this are refused and their connection closed.
 inline constexpr std::size_t kMaxLineBytes = 64 * 1024;
 inline constexpr std::string_view kTooLong = "Request too long";
+// Sent before the helper closes a connection that made no request for a while.
+inline constexpr std::string_view kIdle = "Idle connection closed";
 
 // The greeting line: the helper's name and the protocol's version. It is an
 // array, not an object, so that a client that does not wait for it (and so is
