@@ -3,17 +3,21 @@
 // and the command-line tool as the clients, and the test runs as root with no
 // new privileges, so its connections pass them as an installed client's would.
 #include <arpa/inet.h>
+#include <chrono>
+#include <fcntl.h>
 #include <filesystem>
 #include <memory>
 #include <netinet/in.h>
 #include <set>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -369,6 +373,24 @@ TEST_F(HelperDaemon, ConnectionsWithoutRequestsAreClosedButNotTheSwitchHolders) 
   // The holder has been silent longer than either and is still served.
   EXPECT_EQ(holder.request(kStatus), kOn);
   EXPECT_EQ(doc(), switchedTo(9091));
+}
+
+TEST_F(HelperDaemon, ARequestThatWaitedLongerThanTheIdleTimeIsNoSilence) {
+  auto daemon = start(/*tickMs=*/60'000, /*idleMs=*/1'500);
+  HelperClient holder(socket);
+  ASSERT_EQ(holder.request(enable(9091)), "{}");
+  HelperClient other(socket);
+  {
+    // Another writer of the network settings holds their lock, so the restore waits.
+    const FileDescriptor lock(::open((prefs + ".lock").c_str(), O_RDWR | O_CLOEXEC));
+    ASSERT_EQ(::flock(lock.get(), LOCK_EX), 0);
+    other.send(R"({"call":"disable"})"
+               "\n");
+    std::this_thread::sleep_for(std::chrono::seconds(3));  // twice the idle time
+  }
+  EXPECT_EQ(other.readLine(), "{}");
+  EXPECT_EQ(other.request(kStatus), kOff);  // answered, not closed as idle
+  EXPECT_EQ(doc(), kOriginal);
 }
 
 TEST_F(HelperDaemon, EachUserHoldsABoundedNumberOfConnections) {

@@ -102,8 +102,11 @@ class Session : public std::enable_shared_from_this<Session> {
     std::string line = pending_.substr(0, end);
     pending_.erase(0, end + 1);
     if (!line.empty() && line.back() == '\r') line.pop_back();
+    std::string reply = service_.answer(id_, line);
+    // The idle time counts from the answer: a request that waited long for the
+    // network settings' lock is not a silence.
     armIdle();
-    write(service_.answer(id_, line), /*thenClose=*/false);
+    write(std::move(reply), /*thenClose=*/false);
   }
 
   void write(std::string reply, bool thenClose) {
