@@ -26,9 +26,21 @@ std::optional<HelperCall> callNamed(std::string_view text) {
   return std::nullopt;
 }
 
+constexpr std::string_view kHelperName = "KelvaneProxyHelper";
+constexpr int kProtocolVersion = 1;
+
 std::string line(const json& j) { return encodeJson(j).value_or("{}"); }
 
 }  // namespace
+
+std::string greeting() { return line(json::array({kHelperName, kProtocolVersion})); }
+
+bool isGreeting(std::string_view text) {
+  const auto j = json::parse(text, nullptr, /*allow_exceptions=*/false);
+  return j.is_array() && j.size() == 2 && j[0].is_string() &&
+         j[0].get_ref<const std::string&>() == kHelperName && j[1].is_number_unsigned() &&
+         j[1].get<uint64_t>() >= 1;
+}
 
 std::string encodeRequest(const HelperRequest& request) {
   json j = {{"call", callName(request.call)}};
