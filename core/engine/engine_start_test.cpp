@@ -43,7 +43,7 @@ TEST(EngineStart, FirstStartWritesItsFilesAndLearnsForADay) {
   Engine& engine = rig.start();
   EXPECT_EQ(rig.store.load<ScheduleState>("schedule.json"),
             (ScheduleState{.lastWeeklyRun = kStart}));
-  const auto stored = Config::fromJSON(*rig.store.read("config.json"), kStart - 999);
+  const auto stored = Config::fromJSON(std::string_view(*rig.store.read("config.json")), kStart - 999);
   ASSERT_TRUE(stored);
   EXPECT_EQ(stored->learningUntil, kStart + kDay);
   EXPECT_TRUE(engine.learning());
@@ -61,7 +61,7 @@ TEST(EngineStart, AFirstStartExtendsAShorterLearningToADay) {
   (void)rig.store.save(config, "config.json");
   Engine& engine = rig.start();
   EXPECT_EQ(engine.config().learningUntil, kStart + kDay);
-  EXPECT_EQ(Config::fromJSON(*rig.store.read("config.json"), kStart)->learningUntil, kStart + kDay);
+  EXPECT_EQ(Config::fromJSON(std::string_view(*rig.store.read("config.json")), kStart)->learningUntil, kStart + kDay);
   EXPECT_EQ(engine.config().limits, config.limits);  // the rest is the user's
 }
 
@@ -72,7 +72,7 @@ TEST(EngineStart, InvalidConfigIsSetAsideAndAFreshOneWritten) {
   write(rig.store.path("config.json.bad"), "an older one");
   Engine& engine = rig.start();
   EXPECT_EQ(text(rig.store.path("config.json.bad")), "{\"scheduleMinutes\": 5,");
-  const auto fresh = Config::fromJSON(*rig.store.read("config.json"), kStart);
+  const auto fresh = Config::fromJSON(std::string_view(*rig.store.read("config.json")), kStart);
   ASSERT_TRUE(fresh);
   EXPECT_EQ(*fresh, Config::fresh(kStart));
   EXPECT_EQ(engine.config(), Config::fresh(kStart));
@@ -87,7 +87,7 @@ TEST(EngineStart, ARepairedValueKeepsTheUsersTextAside) {
   write(rig.store.path("config.json"), users);
   Engine& engine = rig.start();
   EXPECT_EQ(text(rig.store.path("config.json.bad")), users);
-  const auto cleaned = Config::fromJSON(*rig.store.read("config.json"), kStart);
+  const auto cleaned = Config::fromJSON(std::string_view(*rig.store.read("config.json")), kStart);
   ASSERT_TRUE(cleaned);
   EXPECT_FALSE(cleaned->decodeIssues);
   EXPECT_EQ(cleaned->scheduleMinutes, 15);
@@ -262,7 +262,7 @@ TEST(EngineSettings, UpdateMovesACancellationOnlyWhenTheSlotMoves) {
   EXPECT_EQ(engine.nextRunAt(), eleven);
   EXPECT_EQ(engine.schedule().cancelledRunAt, eleven);
   EXPECT_EQ(rig.store.load<ScheduleState>("schedule.json")->cancelledRunAt, eleven);
-  EXPECT_EQ(Config::fromJSON(*rig.store.read("config.json"), kStart)->scheduleMinutes, 60);
+  EXPECT_EQ(Config::fromJSON(std::string_view(*rig.store.read("config.json")), kStart)->scheduleMinutes, 60);
 }
 
 TEST(EngineSettings, UsageStateIsWrittenWhenMoreThanItsEvaluationTimeChanged) {

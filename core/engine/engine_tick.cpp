@@ -255,8 +255,12 @@ void Engine::noteFocus(int32_t pid, std::optional<uint32_t> window, bool active)
   const Date t = now();
   focus_.note(pid, window, t);
   screenClock_ = screenClock_.noted(
-      window, t, active, snapshot_ ? std::optional<Date>(snapshot_->boot) : std::nullopt,
-      snapshot_ ? std::optional<int32_t>(snapshot_->session) : std::nullopt, calendar_);
+      {.window = window,
+       .at = t,
+       .active = active,
+       .boot = snapshot_ ? std::optional<Date>(snapshot_->boot) : std::nullopt,
+       .session = snapshot_ ? std::optional<int32_t>(snapshot_->session) : std::nullopt},
+      calendar_);
   // The published figures move once per minute of use, not on every focus change.
   const auto minutes = [&](const ScreenTime& screen) {
     return std::floor(screen.seconds(*window) / 60);

@@ -6,6 +6,7 @@
 
 #include "core/planning/safety.h"
 #include "core/support/json_coding.h"
+#include "core/support/json_fields.h"
 
 namespace kelvane {
 
@@ -100,15 +101,15 @@ void to_json(nlohmann::json& j, const Memory& memory) {
 void from_json(const nlohmann::json& j, Memory& memory) {
   memory = Memory{};
   if (!j.is_object()) throw nlohmann::json::type_error::create(302, "memory is not an object", &j);
-  memory.known = getOptional<std::set<std::string>>(j, "known").value_or(memory.known);
+  memory.known = Fields::optional<std::set<std::string>>(j, "known").value_or(memory.known);
   memory.failures =
-      getOptional<std::map<std::string, int64_t>>(j, "failures").value_or(memory.failures);
-  memory.failureTargets = getOptional<std::map<std::string, std::string>>(j, "failureTargets")
+      Fields::optional<std::map<std::string, int64_t>>(j, "failures").value_or(memory.failures);
+  memory.failureTargets = Fields::optional<std::map<std::string, std::string>>(j, "failureTargets")
                               .value_or(memory.failureTargets);
-  memory.kills = getOptional<std::map<std::string, Date>>(j, "kills").value_or(memory.kills);
+  memory.kills = Fields::optional<std::map<std::string, Date>>(j, "kills").value_or(memory.kills);
   memory.respawning =
-      getOptional<std::set<std::string>>(j, "respawning").value_or(memory.respawning);
-  memory.cleaned = getOptional<std::map<std::string, Date>>(j, "cleaned").value_or(memory.cleaned);
+      Fields::optional<std::set<std::string>>(j, "respawning").value_or(memory.respawning);
+  memory.cleaned = Fields::optional<std::map<std::string, Date>>(j, "cleaned").value_or(memory.cleaned);
 }
 
 }  // namespace kelvane
