@@ -410,6 +410,9 @@ TEST_F(HelperDaemon, EachUserHoldsABoundedNumberOfConnections) {
 
 TEST_F(HelperDaemon, AClientThatCannotBeCheckedIsRefusedForThatReason) {
   auto daemon = start();
+  // Once it answers, the daemon holds every descriptor it keeps (the socket is there a
+  // moment before its signal handling is).
+  ASSERT_EQ(status(), kOff);
   // Leaves the daemon three descriptors beyond those it holds: each admitted
   // connection takes one, and the check of a new client needs two at once.
   rlimit limit{};
@@ -429,7 +432,7 @@ TEST_F(HelperDaemon, AClientThatCannotBeCheckedIsRefusedForThatReason) {
       << readText(tmp / "daemon.log");
   EXPECT_FALSE(logged(Admission::kNoHardenedRuntime));
   admitted.clear();  // with descriptors free again, clients are served
-  EXPECT_TRUE(eventually([&] { return status() == kOff; }));
+  EXPECT_TRUE(eventually([&] { return status() == kOff; })) << readText(tmp / "daemon.log");
 }
 
 }  // namespace
