@@ -10,6 +10,8 @@ packages=(
   libjemalloc-dev libgtest-dev libgmock-dev libbenchmark-dev
   # The X server: windows, desktops, focus; a private Xvfb with openbox in tests.
   libxcb1-dev libxcb-ewmh-dev libxcb-randr0-dev libxcb-screensaver0-dev xvfb openbox x11-utils
+  # Traffic per process from the kernel's socket counters; speed tests over HTTP.
+  libmnl-dev libcurl4-openssl-dev
 )
 if [ "${KELVANE_WITH_CLANG:-0}" = 1 ]; then
   packages+=(clang libclang-rt-14-dev)
