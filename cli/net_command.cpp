@@ -51,7 +51,7 @@ class TrafficWatch {
     auto sample = sampler_.sample();
     if (!sample) return Unexpected<std::string>(sample.error());
     const double dt = previous_ ? sample->at - previous_->at : 0;
-    const auto snapshot = foldApps_ ? machineSnapshot() : std::nullopt;
+    const auto snapshot = foldApps_ ? std::optional(machineSnapshot()) : std::nullopt;
     const uid_t me = ::getuid();
     const auto& owners = sample->owners;
     auto rows = NetStat::apps(previous_ ? &previous_->procs : nullptr, sample->procs, dt,
