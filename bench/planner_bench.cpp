@@ -118,6 +118,7 @@ Snapshot desktop(int scale) {
   addChains(s, 2000 * scale, pid);
   addWindowsAndTabs(s, scale);
   s.frontPID = s.apps[1].pid;
+  s.axTrusted = true;
   s.focusedWindow = s.windows[1].id;
   return s;
 }

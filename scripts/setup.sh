@@ -10,6 +10,9 @@ packages=(
   libjemalloc-dev libgtest-dev libgmock-dev libbenchmark-dev
   # The X server: windows, desktops, focus; a private Xvfb with openbox in tests.
   libxcb1-dev libxcb-ewmh-dev libxcb-randr0-dev libxcb-screensaver0-dev xvfb openbox x11-utils
+  # The freedesktop Trash as a real client lists it in the tests (gio, with gvfs's
+  # trash backend on a private D-Bus session).
+  libglib2.0-bin gvfs dbus-daemon
   # Traffic per process from the kernel's socket counters; speed tests over HTTP.
   libmnl-dev libcurl4-openssl-dev
 )

@@ -24,6 +24,9 @@ struct DiskEnvironment {
   std::set<std::string> openFiles;     // Paths of files some process holds open.
   std::vector<std::string> kept;       // Kept paths, from DiskPaths::keptEntries.
   std::set<std::string> ignored;       // Paths the user dismissed from the suggestions.
+  // The folder holding the Trash's items, which `added` dates by their arrival there;
+  // empty for home + "/.Trash".
+  std::string trash;
   // Finds a tool by name; an empty function finds nothing.
   std::function<std::optional<std::string>(const std::string& name)> tool;
   // Runs a command (the tool's path first); nullopt when it could not run. An empty

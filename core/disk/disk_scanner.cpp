@@ -23,6 +23,11 @@ bool listable(const std::string& dir) {
   return handle != nullptr;
 }
 
+// The folder of the Trash's items: the host's, else the home's .Trash.
+std::string trashFolder(const DiskEnvironment& env) {
+  return env.trash.empty() ? env.home + "/.Trash" : env.trash;
+}
+
 bool holdsGit(const std::string& path) { return DiskPaths::exists(path + "/.git"); }
 
 // Whether some process holds a file open inside `folder`.
@@ -187,7 +192,7 @@ std::pair<DiskRuleScan, bool> downloads(const DiskEnvironment& env, HardLinks& l
 }
 
 std::pair<DiskRuleScan, bool> trash(const DiskEnvironment& env, HardLinks& links) {
-  const std::string folder = env.home + "/.Trash";
+  const std::string folder = trashFolder(env);
   if (!DiskPaths::exists(folder)) return {DiskRuleScan{}, true};
   if (!listable(folder)) return {DiskRuleScan{.note = "needs Full Disk Access"}, false};
   return {withItems(addedLongAgo(folder, env, false, links)), true};
@@ -239,7 +244,7 @@ std::vector<Suggestion> suggestions(const DiskEnvironment& env) {
         candidate.bytes >= kSuggestionAlways ||
         (candidate.bytes >= kSuggestionFloor && candidate.lastUsed && *candidate.lastUsed < cutoff);
     if (!big || !candidate.path.starts_with(env.home + "/")) continue;
-    if (candidate.path.starts_with(env.home + "/.Trash/") || insidePackage(candidate.path))
+    if (candidate.path.starts_with(trashFolder(env) + "/") || insidePackage(candidate.path))
       continue;
     if (env.ignored.contains(candidate.path) || DiskPaths::kept(candidate.path, env.kept)) continue;
     found.push_back(std::move(candidate));

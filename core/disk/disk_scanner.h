@@ -48,9 +48,9 @@ DiskRuleScan simulators(const DiskEnvironment& env);
 // The scan of ~/Downloads and whether it could be listed: the note "needs access to
 // Downloads" and false when it exists but cannot be.
 std::pair<DiskRuleScan, bool> downloads(const DiskEnvironment& env, HardLinks& links);
-// Items in ~/.Trash added more than 30 days ago, and whether the Trash could be listed
-// (Full Disk Access): a missing Trash is empty and true, an unlistable one has the note
-// "needs Full Disk Access" and false.
+// Items in the Trash (env.trash, else ~/.Trash) added more than 30 days ago, and whether
+// the Trash could be listed (Full Disk Access): a missing Trash is empty and true, an
+// unlistable one has the note "needs Full Disk Access" and false.
 std::pair<DiskRuleScan, bool> trash(const DiskEnvironment& env, HardLinks& links);
 // Build folders of projects under the project roots whose sources are untouched for 30
 // days; in a git repository only those git tracks nothing in.

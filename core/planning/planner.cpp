@@ -128,7 +128,11 @@ using detail::Context;
 // True when `elapsed` seconds reach `limit`; never for missing or NaN clocks.
 bool reached(double elapsed, double limit) { return elapsed >= limit; }
 
+// Applications are quit for having no windows or no use only where the window list
+// is complete (axTrusted): a snapshot taken without a display, or in a session whose
+// windows are only partly visible, says nothing about either.
 void planApps(Context& c) {
+  if (!c.s.axTrusted) return;
   for (const auto& [pid, app] : c.regular) {
     const Proc* p = c.proc(pid);
     if (!p || c.blocked(*p, false)) continue;

@@ -37,6 +37,7 @@ struct Desk {
   Desk() {
     s.at = kNow;
     s.me = kMe;
+    s.axTrusted = true;  // the window list is complete
   }
   void add(Proc p) { s.procs.push_back(std::move(p)); }
   // CPU samples showing `used` seconds over the last `seconds` seconds.
@@ -85,6 +86,18 @@ TEST(Planner, ApplicationsBeforeTheirWindowsAndNeverTheFrontmost) {
   d.a.appNoWindowsSince[20] = kNow - 3599;
   d.a.appActive[20] = kNow;
   EXPECT_EQ(d.plan().size(), 2u);  // only the two windows
+}
+
+TEST(Planner, UnknownWindowsNeverReadAsNoWindows) {
+  Desk d;
+  d.s.axTrusted = false;  // taken without a display: no window list at all
+  d.s.apps = {{.pid = 20, .name = "Maps"}};
+  d.add(proc(20, "Maps"));
+  d.a.appNoWindowsSince[20] = kNow - 99999;
+  d.a.appActive[20] = kNow - 99999;
+  EXPECT_TRUE(d.plan().empty());
+  d.s.axTrusted = true;
+  EXPECT_EQ(d.plan().size(), 1u);
 }
 
 TEST(Planner, WindowsThatMayClose) {

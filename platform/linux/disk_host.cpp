@@ -1,6 +1,7 @@
 #include "platform/linux/disk_host.h"
 
 #include <cstdlib>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -11,8 +12,10 @@
 #include "core/shell/shell.h"
 #include "core/shell/tool_locator.h"
 #include "core/support/text.h"
+#include "platform/linux/freedesktop_trash.h"
 #include "platform/linux/large_files.h"
 #include "platform/linux/proc_table.h"
+#include "platform/linux/xdg.h"
 
 namespace kelvane::LinuxDiskHost {
 namespace {
@@ -55,6 +58,18 @@ std::vector<std::string> expanded(const std::vector<std::string>& entries,
   return paths;
 }
 
+// When an item arrived in its folder. Items of the Trash came the day their
+// description says they were deleted; an item without one (left by a client that
+// died half-way) falls back to the file system's date like everything else.
+std::function<std::optional<Date>(const std::string&)> addedDates(const std::string& trashFiles) {
+  return [trashFiles, calendar = Calendar::current()](const std::string& path) {
+    const size_t slash = path.rfind('/');
+    if (slash == trashFiles.size() && path.compare(0, slash, trashFiles) == 0)
+      if (const auto deleted = FreedesktopTrash::deletedAt(path, calendar)) return deleted;
+    return DiskScanner::addedDate(path);
+  };
+}
+
 }  // namespace
 
 std::optional<std::string> developerDir() {
@@ -79,7 +94,9 @@ DiskEnvironment environment(const std::string& home, const Config& config, Date 
     return Shell::run(args, ToolLocator::environment(args.front(), home), kToolTimeoutSeconds);
   };
   env.spotlight = [home](int64_t minBytes) { return LargeFiles::find(home, minBytes); };
-  env.added = DiskScanner::addedDate;
+  // The Trash here is the freedesktop one; ~/.Trash is never used.
+  env.trash = Xdg::homeTrash(home) + "/files";
+  env.added = addedDates(env.trash);
   return env;
 }
 

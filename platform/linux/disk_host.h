@@ -19,8 +19,9 @@ inline constexpr double kToolTimeoutSeconds = 60;
 [[nodiscard]] std::optional<std::string> developerDir();
 
 // Returns the environment for scanning `home` at `now` under the user's `config`: its
-// project roots (with "~" expanded), kept paths and ignored files. Tools are looked up
-// once per name with this process's PATH; nothing here deletes anything.
+// project roots (with "~" expanded), kept paths and ignored files. The Trash is the
+// freedesktop home Trash, its items dated by their deletion. Tools are looked up once
+// per name with this process's PATH; nothing here deletes anything.
 DiskEnvironment environment(const std::string& home, const Config& config, Date now);
 
 }  // namespace kelvane::LinuxDiskHost

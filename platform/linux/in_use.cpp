@@ -36,17 +36,25 @@ InUse InUse::from(const std::vector<ProcEntry>& processes,
   InUse look;
   std::unordered_map<uint64_t, const ProcEntry*> socketOwner;
   for (const ProcEntry& process : processes) {
+    if (!process.fds) continue;
+    for (const std::string& target : *process.fds) {
+      const auto inode = ProcText::socketInode(target);
+      if (!inode) continue;
+      // The lowest PID names the holder; the program that asks owns its sockets outright.
+      const auto [at, added] = socketOwner.try_emplace(*inode, &process);
+      if (!added && at->second->stat.pid != ignored &&
+          (process.stat.pid == ignored || process.stat.pid < at->second->stat.pid))
+        at->second = &process;
+    }
+  }
+  for (const ProcEntry& process : processes) {
     if (process.stat.pid == ignored) continue;
     if (process.cwd && process.cwd->starts_with('/') && *process.cwd != "/")
       look.hold(*process.cwd, process.stat.pid, holderText("working folder of", process));
-    for (const std::string& target : process.fds) {
-      if (target.starts_with('/')) {
+    if (!process.fds) continue;
+    for (const std::string& target : *process.fds)
+      if (target.starts_with('/'))
         look.hold(target, process.stat.pid, holderText("open in", process));
-      } else if (const auto inode = ProcText::socketInode(target)) {
-        const auto [at, added] = socketOwner.try_emplace(*inode, &process);
-        if (!added && process.stat.pid < at->second->stat.pid) at->second = &process;
-      }
-    }
   }
   for (const auto& socket : sockets) {
     if (!socket.path.starts_with('/')) continue;  // abstract or unnamed

@@ -1,10 +1,7 @@
 #include "platform/linux/in_use.h"
 
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <sys/socket.h>
-#include <sys/un.h>
 
 #include <gtest/gtest.h>
 
@@ -42,7 +39,8 @@ TEST(InUse, ItemsAndWhatIsInsideThemWithTheLowestHolder) {
       {"/h/cache/pg", "socket of node (pid 42)"},
       {"/h/cache/orphan.sock", "socket in use"},  // its holder is not ours to see
       {"/h/Downloads/mine.iso", std::nullopt},    // held by the program that asks
-      {"/etc", std::nullopt},                     // "/" as a working folder holds nothing
+      {"/h/cache/mine.sock", std::nullopt},
+      {"/etc", std::nullopt},  // "/" as a working folder holds nothing
       {"relative.sock", std::nullopt},
       {"h/cache/app", std::nullopt},
   };
@@ -70,17 +68,9 @@ TEST(InUse, LiveHoldersKeepTheirItems) {
   const std::string file = (base / "open/data.bin").string();
   const std::string work = (base / "work/deep").string();
   const std::string sock = (base / "sock/server.sock").string();
-  sockaddr_un address{.sun_family = AF_UNIX};
-  ASSERT_LT(sock.size(), sizeof address.sun_path);
-  sock.copy(address.sun_path, sock.size());
-
-  Sleeper opener([&] { ::open(file.c_str(), O_RDONLY); });
-  Sleeper worker([&] { (void)::chdir(work.c_str()); });
-  Sleeper listener([&] {
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-    ::listen(fd, 1);
-  });
+  Sleeper opener = Sleeper::holdingOpen(file);
+  Sleeper worker = Sleeper::workingIn(work);
+  Sleeper listener = Sleeper::listeningAt(sock);
   ASSERT_TRUE(opener.ready() && worker.ready() && listener.ready());
 
   const InUse look = InUse::read();

@@ -4,8 +4,11 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <map>
+#include <mutex>
 #include <unistd.h>
 
+#include "platform/linux/owned_fd.h"
 #include "platform/linux/proc_reader.h"
 
 namespace kelvane {
@@ -13,22 +16,6 @@ namespace {
 
 constexpr size_t kMaxFileBytes = size_t{64} << 20;
 constexpr std::string_view kDeleted = " (deleted)";
-
-// Owns one descriptor.
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
-
- private:
-  int fd_;
-};
 
 // A whole decimal number of a folder entry ("123"); nullopt for "self", "1a", "".
 std::optional<int32_t> numberOf(const char* name) {
@@ -44,20 +31,25 @@ std::optional<int32_t> pidOf(const char* name) {
   return pid && *pid > 0 ? pid : std::nullopt;
 }
 
-// The whole of a file below `dir`. /proc files report no size, so it reads to the end.
-std::optional<std::string> readAt(int dir, const char* name) {
-  const Descriptor fd(::openat(dir, name, O_RDONLY | O_CLOEXEC | O_NOCTTY));
-  if (!fd.valid()) return std::nullopt;
+// The rest of an open file. /proc files report no size, so it reads to the end.
+std::optional<std::string> readAll(int fd) {
   std::string text;
   char buffer[8192];
   for (;;) {
-    const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return std::nullopt;  // ESRCH: the process ended
     if (n == 0) return text;
     if (text.size() + static_cast<size_t>(n) > kMaxFileBytes) return std::nullopt;
     text.append(buffer, static_cast<size_t>(n));
   }
+}
+
+// The whole of a file below `dir`.
+std::optional<std::string> readAt(int dir, const char* name) {
+  const OwnedFd fd(::openat(dir, name, O_RDONLY | O_CLOEXEC | O_NOCTTY));
+  if (!fd.valid()) return std::nullopt;
+  return readAll(fd.get());
 }
 
 std::optional<std::string> linkAt(int dir, const char* name) {
@@ -67,14 +59,14 @@ std::optional<std::string> linkAt(int dir, const char* name) {
   return std::string(target, static_cast<size_t>(n));
 }
 
-std::vector<std::string> descriptorsAt(int dir) {
+std::optional<std::vector<std::string>> descriptorsAt(int dir) {
   std::vector<std::pair<int32_t, std::string>> found;
   const int fdDir = ::openat(dir, "fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fdDir < 0) return {};
+  if (fdDir < 0) return std::nullopt;
   DIR* handle = ::fdopendir(fdDir);
   if (!handle) {
     ::close(fdDir);
-    return {};
+    return std::nullopt;
   }
   while (const dirent* entry = ::readdir(handle)) {
     const auto number = numberOf(entry->d_name);
@@ -98,6 +90,7 @@ std::optional<std::string> firstArgAt(int dir) {
 }
 
 std::optional<std::string> programAt(int dir) {
+  if (dir < 0) return std::nullopt;
   auto exe = linkAt(dir, "exe");
   if (exe && exe->ends_with(kDeleted)) exe->resize(exe->size() - kDeleted.size());
   return exe;
@@ -112,19 +105,24 @@ std::vector<int32_t> ProcReader::pids() const {
   while (const dirent* entry = ::readdir(handle))
     if (const auto pid = pidOf(entry->d_name)) found.push_back(*pid);
   ::closedir(handle);
+  std::sort(found.begin(), found.end());
   return found;
 }
 
 std::optional<ProcEntry> ProcReader::process(int32_t pid, unsigned parts) const {
-  const Descriptor dir(
-      ::open((root_ + "/" + std::to_string(pid)).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!dir.valid()) return std::nullopt;
-  const auto statText = readAt(dir.get(), "stat");
+  const std::string folder = root_ + "/" + std::to_string(pid);
+  // The stat line alone comes straight from its file, whose owner is the process's.
+  const OwnedFd dir(parts == 0 ? AT_FDCWD
+                               : ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (parts != 0 && !dir.valid()) return std::nullopt;
+  const std::string statPath = parts == 0 ? folder + "/stat" : "stat";
+  const OwnedFd statFile(::openat(dir.get(), statPath.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!statFile.valid()) return std::nullopt;
+  struct stat owner {};
+  const auto statText = readAll(statFile.get());
   auto parsed = statText ? ProcText::stat(*statText) : std::nullopt;
-  if (!parsed || parsed->pid != pid) return std::nullopt;
-  ProcEntry entry{.stat = std::move(*parsed)};
-  struct stat folder {};
-  if (::fstat(dir.get(), &folder) == 0) entry.folderUid = folder.st_uid;
+  if (!parsed || parsed->pid != pid || ::fstat(statFile.get(), &owner) != 0) return std::nullopt;
+  ProcEntry entry{.stat = std::move(*parsed), .folderUid = owner.st_uid};
   if (parts & kStatus) {
     const auto text = readAt(dir.get(), "status");
     entry.status = text ? ProcText::status(*text) : std::nullopt;
@@ -136,6 +134,35 @@ std::optional<ProcEntry> ProcReader::process(int32_t pid, unsigned parts) const 
   // A process that ended while it was read answers nothing more; what came before
   // its end is still its own, and the stat line says it was there.
   return entry;
+}
+
+std::optional<std::string> ProcReader::program(int32_t pid) const {
+  return programAt(OwnedFd(::open((root_ + "/" + std::to_string(pid)).c_str(),
+                                  O_RDONLY | O_DIRECTORY | O_CLOEXEC))
+                       .get());
+}
+
+std::optional<std::string> ProcReader::workingFolder(int32_t pid) const {
+  return linkAt(AT_FDCWD, (root_ + "/" + std::to_string(pid) + "/cwd").c_str());
+}
+
+std::optional<std::vector<std::string>> ProcReader::arguments(int32_t pid) const {
+  const auto text = read(std::to_string(pid) + "/cmdline");
+  if (!text) return std::nullopt;
+  std::vector<std::string> words;
+  for (size_t at = 0; at < text->size();) {
+    const size_t end = std::min(text->find('\0', at), text->size());
+    words.emplace_back(*text, at, end - at);
+    at = end + 1;
+  }
+  return words;
+}
+
+std::optional<std::vector<std::string>> ProcReader::descriptors(int32_t pid) const {
+  const OwnedFd dir(
+      ::open((root_ + "/" + std::to_string(pid)).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!dir.valid()) return std::nullopt;
+  return descriptorsAt(dir.get());
 }
 
 std::vector<ProcEntry> ProcReader::processes(unsigned parts) const {
@@ -178,6 +205,29 @@ std::vector<ProcText::UnixSocket> ProcReader::unixSockets() const {
 std::optional<int64_t> ProcReader::bootTime() const {
   const auto text = read("stat");
   return text ? ProcText::bootTime(*text) : std::nullopt;
+}
+
+std::optional<Date> ProcReader::bootMoment() const {
+  static std::mutex mutex;
+  static std::map<std::string, std::pair<std::string, int64_t>> seen;  // Root: boot_id, btime.
+  const auto btime = bootTime();
+  auto id = read("sys/kernel/random/boot_id").value_or("");
+  while (!id.empty() && (id.back() == '\n' || id.back() == ' ')) id.pop_back();
+  const std::lock_guard lock(mutex);
+  auto& [knownID, knownTime] = seen[root_];
+  if (id.empty() || knownID != id) {
+    if (!btime) return std::nullopt;
+    knownID = id;
+    knownTime = *btime;
+  }
+  return Date::fromUnix(static_cast<double>(knownTime));
+}
+
+std::optional<Date> ProcReader::startOf(const ProcText::Stat& stat) const {
+  static const double ticks = static_cast<double>(std::max(1L, ::sysconf(_SC_CLK_TCK)));
+  const auto boot = bootMoment();
+  if (!boot) return std::nullopt;
+  return *boot + static_cast<double>(stat.startTicks) / ticks;
 }
 
 std::optional<struct stat> ProcReader::exeFile(int32_t pid) const {

@@ -44,13 +44,13 @@ TEST(ProcReader, ReadsEachProcessAndSkipsTheGoneAndTheReused) {
   EXPECT_TRUE(kernel.stat.kernelThread);
   EXPECT_EQ(kernel.exe, std::nullopt);
   EXPECT_EQ(kernel.status, std::nullopt);
-  EXPECT_TRUE(kernel.fds.empty());
+  EXPECT_EQ(kernel.fds, std::nullopt);  // not listed
 
   // Only what was asked for is read.
   const auto bare = reader.process(10, 0);
   ASSERT_TRUE(bare);
   EXPECT_EQ(bare->exe, std::nullopt);
-  EXPECT_TRUE(bare->fds.empty());
+  EXPECT_EQ(bare->fds, std::nullopt);
 
   auto parents = reader.parents();
   std::sort(parents.begin(), parents.end());
@@ -94,7 +94,8 @@ TEST(ProcReader, SeesThisProcessAndItsChild) {
   ASSERT_TRUE(self);
   EXPECT_EQ(self->exe, std::filesystem::read_symlink("/proc/self/exe").string());
   EXPECT_EQ(self->cwd, std::filesystem::current_path().string());
-  EXPECT_NE(std::find(self->fds.begin(), self->fds.end(), held), self->fds.end());
+  ASSERT_TRUE(self->fds);
+  EXPECT_NE(std::find(self->fds->begin(), self->fds->end(), held), self->fds->end());
   EXPECT_EQ(self->status->uids[0], ::getuid());
   const auto parents = reader.parents();
   EXPECT_NE(std::find(parents.begin(), parents.end(), std::make_pair(int32_t(child), ::getpid())),

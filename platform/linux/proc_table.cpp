@@ -25,7 +25,7 @@ std::set<std::string> runningNames(const ProcReader& reader) {
 std::set<std::string> openFiles(const ProcReader& reader) {
   std::set<std::string> files;
   for (auto& entry : reader.processes(ProcReader::kFds))
-    for (auto& target : entry.fds)
+    for (auto& target : entry.fds ? *entry.fds : std::vector<std::string>{})
       if (target.starts_with('/')) files.insert(std::move(target));
   return files;
 }

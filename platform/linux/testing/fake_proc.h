@@ -17,7 +17,7 @@ class FakeProc {
     std::string status;
     std::string exe;               // link target
     std::string cwd;               // link target
-    std::vector<std::string> fds;  // link targets of descriptors 0, 1, ...
+    std::vector<std::string> fds;  // link targets of descriptors 0, 1, ...; none: no fd folder
     std::string cmdline;
   };
 
@@ -33,7 +33,8 @@ class FakeProc {
   void process(const std::string& pid, const Process& p) const {
     namespace fs = std::filesystem;
     const fs::path folder = dir_.path() / pid;
-    fs::create_directories(folder / "fd");
+    fs::create_directories(folder);
+    if (!p.fds.empty()) fs::create_directories(folder / "fd");
     if (!p.stat.empty()) file(pid + "/stat", p.stat);
     if (!p.status.empty()) file(pid + "/status", p.status);
     if (!p.cmdline.empty()) file(pid + "/cmdline", p.cmdline);

@@ -1,10 +1,13 @@
 #pragma once
 // Sleeper: a child process a test starts (and only it may signal), which runs
 // `setup` and then sleeps; killed and reaped when the test is done with it.
+#include <fcntl.h>
 #include <functional>
 #include <signal.h>
 #include <string>
 #include <string_view>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -29,6 +32,25 @@ class Sleeper {
       ::kill(pid_, SIGKILL);
       ::waitpid(pid_, nullptr, 0);
     }
+  }
+
+  // A sleeper that holds `path` open.
+  static Sleeper holdingOpen(const std::string& path) {
+    return Sleeper([&] { ::open(path.c_str(), O_RDONLY); });
+  }
+  // A sleeper whose working folder is `folder`.
+  static Sleeper workingIn(const std::string& folder) {
+    return Sleeper([&] { (void)::chdir(folder.c_str()); });
+  }
+  // A sleeper listening on a Unix socket it binds at `path` (shorter than 108 bytes).
+  static Sleeper listeningAt(const std::string& path) {
+    sockaddr_un address{.sun_family = AF_UNIX};
+    path.copy(address.sun_path, sizeof address.sun_path - 1);
+    return Sleeper([&] {
+      const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+      ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+      ::listen(fd, 1);
+    });
   }
 
   pid_t pid() const { return pid_; }
