@@ -1,17 +1,16 @@
 #pragma once
-// One snapshot of this machine's processes for the views that show them the way
-// the sweep sees them (owners of listening ports, usage): each process with its
-// program, working folder, memory, CPU time and TCP sockets, and the memory total.
-#include <optional>
-
+// This machine as the views that show processes the way the sweep sees them
+// (owners of listening ports, traffic per application, usage) look at it.
 #include "core/model/snapshot.h"
-#include "platform/linux/proc_reader.h"
+#include "platform/linux/sampler.h"
 
 namespace kelvane::cli {
 
-// Returns the processes `reader` can see (another user's are there with what
-// /proc shows of them: no program, folder or sockets). Applications, windows and
-// tabs are left empty: this is the process table alone.
-Snapshot machineSnapshot(const ProcReader& reader = ProcReader());
+// The sampler's setup for the user running the tool, with the X server's view
+// when a display is there (its windows make their owners applications).
+LinuxSamplerSetup machineSetup();
+
+// Takes one snapshot of this machine with a sampler of machineSetup().
+Snapshot machineSnapshot();
 
 }  // namespace kelvane::cli

@@ -44,14 +44,18 @@ nlohmann::json connJson(const TrafficConn& c) {
 // until it returns false. The first sample only sets the counters' baseline.
 class TrafficWatch {
  public:
-  explicit TrafficWatch(bool foldApps) : foldApps_(foldApps) {}
+  // With `foldApps`, each sample also takes a snapshot of the machine, whose
+  // applications gather their helpers' traffic.
+  explicit TrafficWatch(bool foldApps) {
+    if (foldApps) machine_.emplace(machineSetup());
+  }
 
   // Returns the rows since the previous call; an error when the kernel cannot be asked.
   Result<std::vector<AppTraffic>, std::string> next() {
     auto sample = sampler_.sample();
     if (!sample) return Unexpected<std::string>(sample.error());
     const double dt = previous_ ? sample->at - previous_->at : 0;
-    const auto snapshot = foldApps_ ? std::optional(machineSnapshot()) : std::nullopt;
+    const auto snapshot = machine_ ? std::optional(machine_->sample()) : std::nullopt;
     const uid_t me = ::getuid();
     const auto& owners = sample->owners;
     auto rows = NetStat::apps(previous_ ? &previous_->procs : nullptr, sample->procs, dt,
@@ -66,7 +70,7 @@ class TrafficWatch {
 
  private:
   NetSampler sampler_;
-  bool foldApps_;
+  std::optional<LinuxSampler> machine_;
   std::optional<NetSample> previous_;
 };
 

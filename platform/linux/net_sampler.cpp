@@ -60,7 +60,8 @@ Result<NetSample, std::string> NetSampler::sample() {
   for (const ProcEntry& entry : entries) {
     NetProc proc{.pid = entry.stat.pid, .name = nameOf(entry)};
     Counters moved;
-    for (const auto& target : entry.fds) {
+    if (!entry.fds) continue;  // Another user's process: its descriptors cannot be read.
+    for (const auto& target : *entry.fds) {
       const auto inode = ProcText::socketInode(target);
       const auto found = inode ? byInode.find(*inode) : byInode.end();
       if (found == byInode.end() || !claimed.insert(*inode).second) continue;
