@@ -12,12 +12,16 @@
 
 #include "cli/command.h"
 #include "cli/machine_snapshot.h"
+#include "cli/support_folder.h"
 #include "cli/text_table.h"
 #include "core/config/config.h"
 #include "core/config/format.h"
+#include "core/planning/manual_planner.h"
 #include "core/shell/tool_locator.h"
 #include "core/store/store.h"
+#include "core/support/uuid.h"
 #include "platform/linux/net_ports.h"
+#include "platform/linux/system_actions_linux.h"
 
 namespace kelvane::cli {
 namespace {
@@ -48,11 +52,9 @@ struct PortsOptions {
 };
 
 int runPorts(const PortsOptions& o) {
-  const Store store(o.folder.empty() ? Store::defaultDir() : std::filesystem::path(o.folder));
+  const Store store = supportFolder(o.folder);
   const Date now = Date::now();
-  const auto text = store.read("config.json");
-  const Config config = (text ? Config::fromJSON(std::string_view(*text), now) : std::nullopt)
-                            .value_or(Config::fresh(now));
+  const Config config = readConfig(store, now);
   // The agent keeps the activity record; without it ports show no idle times.
   const Activity activity = store.load<Activity>("activity.json").value_or(Activity{});
   const Snapshot snapshot = machineSnapshot();
@@ -73,6 +75,52 @@ int runPorts(const PortsOptions& o) {
   return 0;
 }
 
+// Stops what listens on `port` the way a pick is acted on at once: the same
+// guards refuse, the stop checks the process's start time and user, and the
+// outcome is recorded as a run.
+int stopPort(const PortsOptions& o, uint16_t port) {
+  const Store store = supportFolder(o.folder);
+  const Date now = Date::now();
+  const Config config = readConfig(store, now);
+  const Snapshot snapshot = machineSnapshot();
+  std::vector<Pick> picks;
+  for (const auto& proc : snapshot.procs)
+    if (std::find(proc.listenPorts.begin(), proc.listenPorts.end(), port) != proc.listenPorts.end())
+      picks.push_back(Pick::process(proc.pid));
+  if (picks.empty()) {
+    const auto sockets = SockDiag::tcpSockets();
+    for (const auto& other :
+         sockets ? LinuxPorts::othersListening(snapshot, *sockets) : std::vector<NetProc>{})
+      if (other.listening().contains(port)) {
+        std::cerr << "kelvane ports: port " << port << " belongs to a " << shown(other.name)
+                  << ", which is never stopped\n";
+        return 1;
+      }
+    std::cerr << "kelvane ports: nothing listens on port " << port << "\n";
+    return 1;
+  }
+  const auto picked = ManualPlanner::actions(picks, snapshot, config, std::nullopt, false);
+  for (const auto& refused : picked.refused) {
+    const int32_t pid = std::get<Pick::Process>(refused.pick.value()).pid;
+    std::cerr << "kelvane ports: not stopping process " << pid << ": " << refused.reason << "\n";
+  }
+  if (picked.actions.empty()) return 1;
+  LinuxSystemActions system(ProcessStopper(snapshot.me), LinuxActionLayers{});
+  RunRecord record{.id = Uuid::random(), .at = now, .mode = RunMode::live};
+  bool allDone = true;
+  for (const auto& action : picked.actions) {
+    const Outcome outcome =
+        action.kind == ActionKind::quitApp ? system.quitApp(action) : system.stopProcess(action);
+    record.actions.push_back({action, outcome.result, outcome.undo, outcome.note});
+    allDone = allDone && outcome.result == "done";
+    std::cout << "Port " << port << ", " << shown(action.target) << " (process " << action.pid
+              << "): " << shown(outcome.result) << "\n";
+  }
+  if (auto saved = store.append(record); !saved)
+    std::cerr << "kelvane ports: the run could not be recorded: " << saved.error().message << "\n";
+  return allDone ? 0 : 1;
+}
+
 const CommandRegistration kPorts("ports", [](CLI::App& app, int& exitCode) {
   auto* command = app.add_subcommand("ports", "List the listening TCP ports and their owners");
   auto o = std::make_shared<PortsOptions>();
@@ -83,7 +131,13 @@ const CommandRegistration kPorts("ports", [](CLI::App& app, int& exitCode) {
   command->add_option("--search", o->search,
                       "Only rows whose port, name, path, project or folder hold this");
   command->add_flag("--json", o->json, "Print JSON");
-  command->callback([o, &exitCode] { exitCode = runPorts(*o); });
+  auto* stop = command->add_subcommand("stop", "Stop what listens on PORT, as a sweep would");
+  auto port = std::make_shared<uint16_t>(0);
+  stop->add_option("PORT", *port, "The listening port")->required()->check(CLI::Range(1, 65535));
+  stop->add_option("--data", o->folder, "Support folder (default: KELVANE_DATA or the home one)");
+  command->callback([o, stop, port, &exitCode] {
+    exitCode = stop->parsed() ? stopPort(*o, *port) : runPorts(*o);
+  });
 });
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <grp.h>
 #include <sstream>
 #include <sys/wait.h>
 #include <thread>
@@ -13,6 +14,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/machine_snapshot.h"
+#include "core/store/store.h"
 #include "core/support/testing/temp_dir.h"
 #include "platform/linux/testing/tcp_pair.h"
 
@@ -123,6 +125,81 @@ TEST(PortsCommand, RealListenersGiveTheirRows) {
   for (const auto& row : j)
     if (row["port"] == pLocal4) found = row["project"] == "webshop" && row["kind"] == "dev";
   EXPECT_TRUE(found);
+}
+
+// Runs the tool as the unprivileged user `uid`, so that a stop can only reach
+// that user's processes.
+std::string runAs(uid_t uid, const std::string& data, const std::string& arguments, int* status) {
+  const std::string command = "setpriv --reuid=" + std::to_string(uid) +
+                              " --regid=" + std::to_string(uid) +
+                              " --clear-groups env HOME=" + data + " KELVANE_DATA=" + data + " " +
+                              KELVANE_CLI_PATH + " " + arguments + " 2>&1";
+  std::string output;
+  FILE* pipe = ::popen(command.c_str(), "r");
+  char buffer[4096];
+  while (pipe && std::fgets(buffer, sizeof buffer, pipe)) output += buffer;
+  const int result = pipe ? ::pclose(pipe) : -1;
+  *status = WIFEXITED(result) ? WEXITSTATUS(result) : -1;
+  return output;
+}
+
+TEST(PortsStop, StopsTheTestsOwnListenerAndRecordsTheRun) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to run the listener as a user of its own";
+  constexpr uid_t kTestUser = 65534;  // nobody: owns nothing a stop could harm
+  TempDir dir;
+  fs::permissions(dir.path(), fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                  fs::perms::others_read | fs::perms::others_exec);
+  const fs::path data = dir.path() / "data";
+  fs::create_directories(data);
+  ASSERT_EQ(::chown(data.c_str(), kTestUser, kTestUser), 0);
+  const fs::path program = dir.path() / "devserver";
+  fs::copy_file("/bin/sleep", program);
+  fs::permissions(program, fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
+
+  const int listener = testing::listenOn("127.0.0.1", false);
+  ASSERT_GE(listener, 0);
+  const uint16_t port = testing::portOf(listener);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    if (::setgroups(0, nullptr) != 0 || ::setgid(kTestUser) != 0 || ::setuid(kTestUser) != 0 ||
+        ::chdir(data.c_str()) != 0)
+      ::_exit(2);
+    ::execl(program.c_str(), "devserver", "60", static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  ::close(listener);
+  for (int i = 0; i < 500; ++i) {
+    std::error_code error;
+    if (fs::read_symlink("/proc/" + std::to_string(child) + "/exe", error) == program) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+
+  // A listener of another user (this test, as root) is refused without a signal.
+  const int mine = testing::listenOn("127.0.0.1");
+  int status = -1;
+  const std::string refused =
+      runAs(kTestUser, data, "ports stop " + std::to_string(testing::portOf(mine)), &status);
+  EXPECT_EQ(status, 1);
+  EXPECT_NE(refused.find("belongs to a process of root, which is never stopped"), std::string::npos)
+      << refused;
+  ::close(mine);
+
+  const std::string stopped = runAs(kTestUser, data, "ports stop " + std::to_string(port), &status);
+  EXPECT_EQ(status, 0) << stopped;
+  EXPECT_EQ(stopped, "Port " + std::to_string(port) + ", devserver (process " +
+                         std::to_string(child) + "): done\n");
+  int how = 0;
+  ASSERT_EQ(::waitpid(child, &how, 0), child);
+  EXPECT_TRUE(WIFSIGNALED(how) && WTERMSIG(how) == SIGTERM);
+  const auto runs = Store(data).runs(Date(0));
+  ASSERT_EQ(runs.size(), 1u);
+  EXPECT_EQ(runs[0].actions.at(0).result, "done");
+  EXPECT_EQ(runs[0].actions.at(0).action.pid, child);
+
+  EXPECT_NE(runAs(kTestUser, data, "ports stop " + std::to_string(port), &status)
+                .find("nothing listens on port"),
+            std::string::npos);
+  EXPECT_EQ(status, 1);
 }
 
 TEST(PortsView, StopTimesAndEmptyLists) {

@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/command.h"
+#include "cli/support_folder.h"
 #include "cli/text_table.h"
 #include "core/config/format.h"
 #include "core/speed/speed_store.h"
@@ -22,12 +23,6 @@ std::string localTime(Date at, const Calendar& calendar) {
   std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d", t.year, t.month, t.day, t.hour,
                 t.minute);
   return text;
-}
-
-Config readConfig(const Store& store, Date now) {
-  const auto text = store.read("config.json");
-  const auto config = text ? Config::fromJSON(std::string_view(*text), now) : std::nullopt;
-  return config.value_or(Config::fresh(now));
 }
 
 struct SpeedOptions {
@@ -121,7 +116,7 @@ const CommandRegistration kSpeed("speed", [](CLI::App& app, int& exitCode) {
   command->add_flag("--json", o->json, "Print JSON");
   command->add_flag("--quick", o->quick, "Run the schedule's shorter test (4 s each way)");
   command->callback([o, &exitCode] {
-    const Store store(o->folder.empty() ? Store::defaultDir() : std::filesystem::path(o->folder));
+    const Store store = supportFolder(o->folder);
     exitCode = o->history ? history(store, *o) : runTest(store, *o);
   });
 });

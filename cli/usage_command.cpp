@@ -12,6 +12,7 @@
 
 #include "cli/command.h"
 #include "cli/machine_snapshot.h"
+#include "cli/support_folder.h"
 #include "cli/text_table.h"
 #include "core/config/format.h"
 
@@ -95,7 +96,7 @@ void printAlerts(const std::vector<AlertNote>& alerts, const Calendar& calendar,
 }
 
 int runUsage(const std::string& folder, double span, bool json) {
-  const Store store(folder.empty() ? Store::defaultDir() : std::filesystem::path(folder));
+  const Store store = supportFolder(folder);
   LinuxSampler sampler(machineSetup());
   const Snapshot before = sampler.sample();
   std::this_thread::sleep_for(std::chrono::duration<double>(span));
