@@ -67,6 +67,7 @@ class TrafficWatch {
     return rows;
   }
   Date at() const { return previous_ ? previous_->at : Date::now(); }
+  size_t unseen() const { return previous_ ? previous_->unowned : 0; }
 
  private:
   NetSampler sampler_;
@@ -148,7 +149,7 @@ int live(TrafficWatch& watch) {
               << "Traffic per application at " << watch.at().iso8601()
               << ", every second (q to quit)\n\n";
     const size_t room = terminalRows() > 8 ? terminalRows() - 8 : 1;
-    printTraffic(*rows, std::cout, room);
+    printTraffic(*rows, std::cout, room, watch.unseen());
     std::cout << std::flush;
     if (!waitASecond(signals)) break;
   }
@@ -177,7 +178,7 @@ int runNet(bool json, bool once, double seconds) {
   } else {
     std::cout << "Traffic per application over " << Format::duration(seconds) << " at "
               << watch.at().iso8601() << "\n\n";
-    printTraffic(*rows, std::cout);
+    printTraffic(*rows, std::cout, 50, watch.unseen());
   }
   return 0;
 }
@@ -198,7 +199,8 @@ const CommandRegistration kNet("net", [](CLI::App& app, int& exitCode) {
 
 }  // namespace
 
-void printTraffic(const std::vector<AppTraffic>& rows, std::ostream& out, size_t limit) {
+void printTraffic(const std::vector<AppTraffic>& rows, std::ostream& out, size_t limit,
+                  size_t unseen) {
   if (rows.empty()) {
     out << "No TCP connections.\n";
   } else {
@@ -219,6 +221,11 @@ void printTraffic(const std::vector<AppTraffic>& rows, std::ostream& out, size_t
     if (rows.size() > limit) out << "… and " << rows.size() - limit << " more\n";
   }
   out << "\n" << kNotCounted << "\n";
+  if (unseen > 0)
+    out << unseen
+        << (unseen == 1 ? " socket of a process that cannot be looked into (another user's) is"
+                        : " sockets of processes that cannot be looked into (other users') are")
+        << " not counted.\n";
 }
 
 nlohmann::json trafficJson(const std::vector<AppTraffic>& rows, Date at, double interval) {

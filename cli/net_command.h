@@ -21,7 +21,9 @@ inline constexpr std::string_view kNotCounted =
 // Prints the rows busiest first: application, rates down and up, totals received
 // and sent while watched, connections; at most `limit` rows, then a line saying
 // how many more there are. A note replaces the table when there are no rows.
-void printTraffic(const std::vector<AppTraffic>& rows, std::ostream& out, size_t limit = 50);
+// `unseen` sockets of processes that cannot be looked into are said to be left out.
+void printTraffic(const std::vector<AppTraffic>& rows, std::ostream& out, size_t limit = 50,
+                  size_t unseen = 0);
 
 // Returns {"at", "interval", "apps": [...], "notCounted"} for --json; rates in
 // bytes per second, totals in bytes.

@@ -41,8 +41,11 @@ TEST(NetView, LongListsAreCutAndAnEmptyOneIsSaidSo) {
   printTraffic(rows, out, 3);
   EXPECT_NE(out.str().find("… and 2 more"), std::string::npos);
   std::ostringstream none;
-  printTraffic({}, none);
+  printTraffic({}, none, 50, 3);
   EXPECT_EQ(none.str().rfind("No TCP connections.\n", 0), 0u);
+  EXPECT_NE(none.str().find("3 sockets of processes that cannot be looked into (other users') "
+                            "are not counted."),
+            std::string::npos);
 }
 
 TEST(NetView, JsonCarriesRatesTotalsAndConnections) {

@@ -83,7 +83,7 @@ int runTest(const Store& store, const SpeedOptions& o) {
       SpeedRunLimits::of(/*automatic=*/o.quick), progress);
   if (terminal) std::cerr << "\r\033[K" << std::flush;
   if (!report) {
-    std::cerr << "kelvane speed: " << rawValue(SpeedSkip::running) << "\n";
+    std::cerr << "kelvane speed: " << report.error() << "\n";
     return 1;
   }
   if (report->storeError)

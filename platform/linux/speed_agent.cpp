@@ -48,6 +48,10 @@ std::string SpeedAgent::tick(const Config& config) {
     const auto report = SpeedSession::run(store_, list, /*automatic=*/true, setup_.now,
                                           setup_.calendar, setup_.limits);
     if (report && setup_.finished) setup_.finished(*report);
+    // The lock could not be taken: say why where the schedule's decisions are read.
+    if (!report)
+      (void)store_.save(SpeedDecisionNote{setup_.now(), "skipped: " + report.error()},
+                        SpeedSession::kDecisionFile);
     testing_ = false;
   });
   return text;

@@ -1,5 +1,7 @@
 #include "platform/linux/speed_session.h"
 
+#include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <ifaddrs.h>
@@ -27,19 +29,24 @@ namespace {
 
 constexpr int64_t kBytesPerGB = 1'000'000'000;
 
-// Takes the test lock without waiting; an invalid descriptor when another test
-// holds it or the lock file cannot be opened as a regular file.
-FileDescriptor lock(const Store& store, bool create) {
+// Takes the test lock without waiting. Fails with "a test is running" when
+// another test holds it, or with what went wrong when the lock file cannot be
+// made or opened as a regular file.
+Result<FileDescriptor, std::string> lock(const Store& store, bool create) {
   std::error_code ignored;
   if (create) std::filesystem::create_directories(store.dir, ignored);
+  const std::string path = store.path(kLockFile).string();
   // O_NONBLOCK: something else put at that name (a FIFO) must not hold us up.
-  FileDescriptor fd(::open(store.path(kLockFile).c_str(),
-                           O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | (create ? O_CREAT : 0),
-                           0600));
+  FileDescriptor fd(::open(
+      path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | (create ? O_CREAT : 0), 0600));
+  if (!fd.valid())
+    return Unexpected<std::string>("cannot open " + path + ": " + std::strerror(errno));
   struct stat info {};
-  if (!fd.valid() || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) ||
-      ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0)
-    return FileDescriptor();
+  if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode))
+    return Unexpected<std::string>(path + " is not a regular file");
+  if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0)
+    return Unexpected<std::string>(errno == EWOULDBLOCK ? std::string(rawValue(SpeedSkip::running))
+                                                        : path + ": " + std::strerror(errno));
   return fd;
 }
 
@@ -65,11 +72,12 @@ SpeedBudget budget(const Store& store) {
   return store.load<SpeedBudget>(SpeedBudget::file).value_or(SpeedBudget{});
 }
 
-std::optional<Report> run(const Store& store, const std::vector<SpeedServer>& list, bool automatic,
-                          const std::function<Date()>& now, const Calendar& calendar,
-                          const SpeedRunLimits& limits, const SpeedRunner::Progress& progress) {
-  const FileDescriptor held = lock(store, /*create=*/true);
-  if (!held.valid()) return std::nullopt;
+Result<Report, std::string> run(const Store& store, const std::vector<SpeedServer>& list,
+                                bool automatic, const std::function<Date()>& now,
+                                const Calendar& calendar, const SpeedRunLimits& limits,
+                                const SpeedRunner::Progress& progress) {
+  const auto held = lock(store, /*create=*/true);
+  if (!held) return Unexpected<std::string>(held.error());
   const Date started = now();
   Report report{.outcome = SpeedRunner::run(list, automatic, started, limits, progress)};
   const Date finished = now();
@@ -86,7 +94,8 @@ std::optional<Report> run(const Store& store, const std::vector<SpeedServer>& li
 
 bool running(const Store& store) {
   if (!store.exists(kLockFile)) return false;
-  return !lock(store, /*create=*/false).valid();
+  const auto held = lock(store, /*create=*/false);
+  return !held && held.error() == rawValue(SpeedSkip::running);
 }
 
 SpeedSchedule::Decision decide(const Store& store, const Config& config, Date now,

@@ -59,11 +59,14 @@ struct Report {
 
 // Runs one test while holding the lock, then appends a finished test to
 // speedtests.jsonl and adds the data used (finished or failed) to the month's
-// budget. nullopt, without running, when another test holds the lock.
-[[nodiscard]] std::optional<Report> run(const Store& store, const std::vector<SpeedServer>& list,
-                                        bool automatic, const std::function<Date()>& now,
-                                        const Calendar& calendar, const SpeedRunLimits& limits,
-                                        const SpeedRunner::Progress& progress = {});
+// budget. Fails without running with "a test is running" when another test
+// holds the lock, or with why the lock file cannot be taken.
+[[nodiscard]] Result<Report, std::string> run(const Store& store,
+                                              const std::vector<SpeedServer>& list, bool automatic,
+                                              const std::function<Date()>& now,
+                                              const Calendar& calendar,
+                                              const SpeedRunLimits& limits,
+                                              const SpeedRunner::Progress& progress = {});
 
 // Tells whether a test holds the lock now.
 bool running(const Store& store);

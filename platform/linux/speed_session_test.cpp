@@ -65,9 +65,18 @@ TEST(SpeedSession, OneTestAtATime) {
   EXPECT_TRUE(SpeedSession::running(f.store));
   const auto refused = SpeedSession::run(
       f.store, {{server.host()}}, false, [] { return Date(0); }, f.calendar, kQuick);
-  EXPECT_FALSE(refused);
+  ASSERT_FALSE(refused);
+  EXPECT_EQ(refused.error(), "a test is running");
   EXPECT_EQ(server.requests(), 0u);
   ::close(held);
+  EXPECT_FALSE(SpeedSession::running(f.store));
+  // Something else in the lock's place is said so, not taken for a running test.
+  std::filesystem::remove(f.store.path(SpeedSession::kLockFile));
+  ASSERT_EQ(::mkfifo(f.store.path(SpeedSession::kLockFile).c_str(), 0600), 0);
+  const auto odd = SpeedSession::run(
+      f.store, {{server.host()}}, false, [] { return Date(0); }, f.calendar, kQuick);
+  ASSERT_FALSE(odd);
+  EXPECT_NE(odd.error().find("is not a regular file"), std::string::npos);
   EXPECT_FALSE(SpeedSession::running(f.store));
 }
 
