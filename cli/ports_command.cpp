@@ -26,13 +26,6 @@
 namespace kelvane::cli {
 namespace {
 
-std::string clockTime(Date at, const Calendar& calendar) {
-  const LocalTime t = calendar.local(at);
-  char text[8];
-  std::snprintf(text, sizeof text, "%02d:%02d", t.hour, t.minute);
-  return text;
-}
-
 std::string homeFolder() {
   if (const char* home = std::getenv("HOME"); home && *home) return home;
   if (const passwd* entry = ::getpwuid(::getuid()); entry && entry->pw_dir) return entry->pw_dir;

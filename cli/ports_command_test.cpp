@@ -14,6 +14,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/machine_snapshot.h"
+#include "cli/testing/run_tool.h"
 #include "core/store/store.h"
 #include "core/support/testing/temp_dir.h"
 #include "platform/linux/testing/tcp_pair.h"
@@ -130,17 +131,10 @@ TEST(PortsCommand, RealListenersGiveTheirRows) {
 // Runs the tool as the unprivileged user `uid`, so that a stop can only reach
 // that user's processes.
 std::string runAs(uid_t uid, const std::string& data, const std::string& arguments, int* status) {
-  const std::string command = "setpriv --reuid=" + std::to_string(uid) +
-                              " --regid=" + std::to_string(uid) +
-                              " --clear-groups env HOME=" + data + " KELVANE_DATA=" + data + " " +
-                              KELVANE_CLI_PATH + " " + arguments + " 2>&1";
-  std::string output;
-  FILE* pipe = ::popen(command.c_str(), "r");
-  char buffer[4096];
-  while (pipe && std::fgets(buffer, sizeof buffer, pipe)) output += buffer;
-  const int result = pipe ? ::pclose(pipe) : -1;
-  *status = WIFEXITED(result) ? WEXITSTATUS(result) : -1;
-  return output;
+  const std::string user = std::to_string(uid);
+  return runTool(arguments, status,
+                 "setpriv --reuid=" + user + " --regid=" + user +
+                     " --clear-groups env HOME=" + data + " KELVANE_DATA=" + data + " ");
 }
 
 TEST(PortsStop, StopsTheTestsOwnListenerAndRecordsTheRun) {

@@ -7,20 +7,11 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "cli/testing/run_tool.h"
 #include "platform/linux/testing/x_server_fixture.h"
 
 namespace kelvane::cli {
 namespace {
-
-std::string run(const std::string& arguments, int* status) {
-  std::string output;
-  FILE* pipe = ::popen((std::string(KELVANE_CLI_PATH) + " " + arguments + " 2>&1").c_str(), "r");
-  char buffer[4096];
-  while (pipe && std::fgets(buffer, sizeof buffer, pipe)) output += buffer;
-  const int result = pipe ? ::pclose(pipe) : -1;
-  *status = WIFEXITED(result) ? WEXITSTATUS(result) : -1;
-  return output;
-}
 
 class SpacesCommand : public XServerTest {};
 
@@ -50,29 +41,29 @@ TEST_F(SpacesCommand, FourDesktopsWithWindowsOnTwoAndGoSwitches) {
   EXPECT_NE(out.str().find("song"), std::string::npos);
 
   int status = -1;
-  const std::string listed = run("spaces --json --display " + server_->display(), &status);
+  const std::string listed = runTool("spaces --json --display " + server_->display(), &status);
   ASSERT_EQ(status, 0) << listed;
   const auto j = nlohmann::json::parse(listed);
   EXPECT_EQ(j["spaces"].size(), 4u);
   EXPECT_EQ(j["spaces"][2]["label"], "Desktop 3");
 
-  EXPECT_EQ(run("spaces go 3 --display " + server_->display(), &status), "Showing Desktop 3\n");
+  EXPECT_EQ(runTool("spaces go 3 --display " + server_->display(), &status), "Showing Desktop 3\n");
   EXPECT_EQ(status, 0);
   const auto after = X11Desktop::look(server_->display());
   ASSERT_TRUE(after && after->spaces);
   EXPECT_TRUE((*after->spaces)[2].current);
   EXPECT_FALSE((*after->spaces)[0].current);
 
-  EXPECT_EQ(run("spaces go 9 --display " + server_->display(), &status),
+  EXPECT_EQ(runTool("spaces go 9 --display " + server_->display(), &status),
             "kelvane spaces: there is no desktop 9 (there are 4)\n");
   EXPECT_EQ(status, 1);
-  EXPECT_NE(run("spaces go 0 --display " + server_->display(), &status).find("counted from 1"),
+  EXPECT_NE(runTool("spaces go 0 --display " + server_->display(), &status).find("counted from 1"),
             std::string::npos);
 }
 
 TEST(SpacesCommandNoDisplay, SaysSoAndFails) {
   int status = -1;
-  const std::string out = run("spaces --display :4077", &status);
+  const std::string out = runTool("spaces --display :4077", &status);
   EXPECT_EQ(status, 1);
   EXPECT_EQ(out.rfind("kelvane spaces: ", 0), 0u) << out;
 }

@@ -17,14 +17,6 @@
 namespace kelvane::cli {
 namespace {
 
-std::string localTime(Date at, const Calendar& calendar) {
-  const LocalTime t = calendar.local(at);
-  char text[32];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d", t.year, t.month, t.day, t.hour,
-                t.minute);
-  return text;
-}
-
 struct SpeedOptions {
   std::string folder;
   std::vector<std::string> servers;
@@ -149,7 +141,7 @@ void printSpeedHistory(const std::vector<SpeedResult>& results, const SpeedBudge
                      {"Level"},
                      {"Started by"}});
     for (const auto& r : results)
-      table.add({localTime(r.at, calendar), Format::mbps(r.down), Format::mbps(r.up),
+      table.add({localDateTime(r.at, calendar), Format::mbps(r.down), Format::mbps(r.up),
                  Format::ms(r.latency) + " ms", Format::ms(r.loadedLatency) + " ms",
                  Format::fileBytes(r.bytes), std::string(rawValue(r.level())),
                  r.automatic ? "schedule" : "you"});
@@ -160,10 +152,10 @@ void printSpeedHistory(const std::vector<SpeedResult>& results, const SpeedBudge
       << Format::fileBytes(used) << " of " << Format::fileBytes(budgetBytes)
       << (used >= budgetBytes ? " (automatic tests wait for next month)" : "") << "\n";
   out << "Automatic tests: " << (automaticOn ? "on" : "off");
-  if (budget.lastAuto) out << ", last at " << localTime(*budget.lastAuto, calendar);
+  if (budget.lastAuto) out << ", last at " << localDateTime(*budget.lastAuto, calendar);
   out << "\n";
   if (decision)
-    out << "Schedule's last check: " << localTime(decision->at, calendar) << ", "
+    out << "Schedule's last check: " << localDateTime(decision->at, calendar) << ", "
         << shown(decision->decision) << "\n";
 }
 

@@ -7,22 +7,13 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "cli/testing/run_tool.h"
 #include "core/speed/speed_store.h"
 #include "core/support/testing/temp_dir.h"
 #include "platform/linux/testing/http_throttle.h"
 
 namespace kelvane::cli {
 namespace {
-
-std::string run(const std::string& arguments, int* status = nullptr) {
-  std::string output;
-  FILE* pipe = ::popen((std::string(KELVANE_CLI_PATH) + " " + arguments + " 2>&1").c_str(), "r");
-  char buffer[4096];
-  while (pipe && std::fgets(buffer, sizeof buffer, pipe)) output += buffer;
-  const int result = pipe ? ::pclose(pipe) : -1;
-  if (status) *status = WIFEXITED(result) ? WEXITSTATUS(result) : -1;
-  return output;
-}
 
 TEST(SpeedView, HistoryShowsLocalTimesUnitsAndTheMonthsUse) {
   const Calendar berlin = *Calendar::named("Europe/Berlin");
@@ -78,13 +69,13 @@ TEST(SpeedCommand, RunsAgainstAServerAndKeepsTheResult) {
   TempDir data;
   testing::HttpThrottle server(1'000'000);
   int status = -1;
-  const std::string out =
-      run("speed --quick --data " + data.path().string() + " --server " + server.host(), &status);
+  const std::string out = runTool(
+      "speed --quick --data " + data.path().string() + " --server " + server.host(), &status);
   EXPECT_EQ(status, 0) << out;
   EXPECT_NE(out.find("Download  8"), std::string::npos) << out;  // 8 Mbit/s, give or take.
   const Store store(data.path());
   ASSERT_EQ(speedResults(store, Date::now()).size(), 1u);
-  const std::string history = run("speed --history --json --data " + data.path().string());
+  const std::string history = runTool("speed --history --json --data " + data.path().string());
   const auto j = nlohmann::json::parse(history);
   EXPECT_EQ(j["results"].size(), 1u);
   EXPECT_GT(j["used"].get<int64_t>(), 0);
@@ -93,12 +84,12 @@ TEST(SpeedCommand, RunsAgainstAServerAndKeepsTheResult) {
 TEST(SpeedCommand, WithoutServersSaysWhereToListThem) {
   TempDir data;
   int status = -1;
-  const std::string out = run("speed --data " + data.path().string(), &status);
+  const std::string out = runTool("speed --data " + data.path().string(), &status);
   EXPECT_EQ(status, 2);
   EXPECT_NE(out.find("no speed server is listed"), std::string::npos);
   EXPECT_NE(out.find("speed-servers.json"), std::string::npos);
   std::ofstream(data.path() / "speed-servers.json") << "[1, 2";
-  EXPECT_NE(run("speed --data " + data.path().string(), &status).find("is not a list"),
+  EXPECT_NE(runTool("speed --data " + data.path().string(), &status).find("is not a list"),
             std::string::npos);
   EXPECT_EQ(status, 2);
 }

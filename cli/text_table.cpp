@@ -1,6 +1,7 @@
 #include "cli/text_table.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "core/support/text.h"
 
@@ -11,6 +12,20 @@ std::string shown(std::string_view text) {
   for (char& c : line)
     if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
   return line;
+}
+
+std::string clockTime(Date at, const Calendar& calendar) {
+  const LocalTime t = calendar.local(at);
+  char text[16];
+  std::snprintf(text, sizeof text, "%02d:%02d", t.hour, t.minute);
+  return text;
+}
+
+std::string localDateTime(Date at, const Calendar& calendar) {
+  const LocalTime t = calendar.local(at);
+  char text[32];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d ", t.year, t.month, t.day);
+  return text + clockTime(at, calendar);
 }
 
 size_t displayWidth(std::string_view text) {

@@ -7,11 +7,19 @@
 #include <string_view>
 #include <vector>
 
+#include "core/support/calendar.h"
+#include "core/support/date.h"
+
 namespace kelvane::cli {
 
 // Returns `text` fit for one line of a terminal: invalid UTF-8 becomes U+FFFD
 // and control characters "?".
 std::string shown(std::string_view text);
+
+// Returns the local time of day of `at` as "14:05".
+std::string clockTime(Date at, const Calendar& calendar);
+// Returns the local date and time of `at` as "2026-03-05 14:05".
+std::string localDateTime(Date at, const Calendar& calendar);
 
 // Returns the number of characters (code points) of UTF-8 `text`.
 size_t displayWidth(std::string_view text);

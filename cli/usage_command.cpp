@@ -31,13 +31,6 @@ std::string_view kindText(UsageAlert::Kind::Case kind) {
   return "memory";
 }
 
-std::string clockTime(Date at, const Calendar& calendar) {
-  const LocalTime t = calendar.local(at);
-  char text[8];
-  std::snprintf(text, sizeof text, "%02d:%02d", t.hour, t.minute);
-  return text;
-}
-
 std::string percent(double share) {
   char text[16];
   std::snprintf(text, sizeof text, "%.0f%%", std::isfinite(share) ? share * 100 : 0);
