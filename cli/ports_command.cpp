@@ -143,8 +143,11 @@ std::vector<PortRow> machinePortRows(const Snapshot& snapshot, const Activity& a
   const auto docker = LinuxPorts::docker(home, [&home](const std::vector<std::string>& args) {
     return Shell::run(args, ToolLocator::environment(args.front(), home), 3);
   });
-  return PortRows::rows(snapshot, activity, allowlist, {}, {}, snapshot.at, others, {},
-                        LinuxPorts::projects(snapshot, home, exists), docker, home);
+  return PortRows::rows(snapshot, activity, allowlist, {.nextRunAt = snapshot.at},
+                        {.listeners = others,
+                         .projects = LinuxPorts::projects(snapshot, home, exists),
+                         .docker = docker,
+                         .home = home});
 }
 
 void printPorts(const std::vector<PortRow>& rows, const Calendar& calendar, std::ostream& out) {
