@@ -107,7 +107,10 @@ void foldApps(Activity& old, const Snapshot& s, const FocusLog& focus, Activity&
     carry(old.appActive, next.appActive, app.pid, [&](std::optional<Date> before) {
       return useClock(before, focus.apps, app.pid, front, s.at);
     });
-    if (app.policy == AppPolicy::regular && !windowOwners.contains(app.pid)) {
+    // Only a complete window list says an application has none: without one (no
+    // display, no permission) no clock starts, and a running one is dropped, so that
+    // a display coming back does not find applications windowless since long ago.
+    if (s.axTrusted && app.policy == AppPolicy::regular && !windowOwners.contains(app.pid)) {
       carry(old.appNoWindowsSince, next.appNoWindowsSince, app.pid,
             [&](std::optional<Date> before) { return before.value_or(s.at); });
     }

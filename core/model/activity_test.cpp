@@ -40,6 +40,7 @@ Snapshot desktop(Date t) {
             {.pid = 30, .name = "Idle"},
             {.pid = 40, .name = "Menu", .policy = AppPolicy::accessory}};
   s.windows = {{.id = 1, .pid = 10}, {.id = 2, .pid = 20}};
+  s.axTrusted = true;  // the window list is complete
   s.procs = {proc(10, 1), proc(20, 1), proc(30, 1), proc(40, 1)};
   return s;
 }
@@ -84,6 +85,21 @@ TEST(Activity, FocusClocksTakeTheLaterOfOldNotedAndNow) {
   FocusLog stale;
   stale.note(20, 2, kT0 - 100);
   EXPECT_EQ(a.updated(desktop(kT0 + 90), stale, kHorizon).windowFocused.at(2), kT0 + 30);
+}
+
+TEST(Activity, AnUnknownWindowListSaysNoApplicationIsWindowless) {
+  Snapshot blind = desktop(kT0);
+  blind.axTrusted = false;
+  blind.windows.clear();  // what a snapshot without a display holds
+  const Activity unseen = Activity().updated(blind, {}, kHorizon);
+  EXPECT_TRUE(unseen.appNoWindowsSince.empty());
+  // A clock running when the window list is lost starts again once it is back.
+  const Activity seen = Activity().updated(desktop(kT0), {}, kHorizon);
+  blind.at = kT0 + 60;
+  const Activity lost = seen.updated(blind, {}, kHorizon);
+  EXPECT_TRUE(lost.appNoWindowsSince.empty());
+  EXPECT_EQ(lost.updated(desktop(kT0 + 120), {}, kHorizon).appNoWindowsSince,
+            (ProcessClocks{{30, kT0 + 120}}));
 }
 
 TEST(Activity, GoneThingsLoseTheirClocks) {
