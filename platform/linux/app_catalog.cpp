@@ -8,6 +8,7 @@
 #include <stdlib.h>
 
 #include "core/support/text.h"
+#include "platform/linux/browser_identity.h"
 
 namespace kelvane {
 namespace {
@@ -22,9 +23,6 @@ struct KnownProgram {
   std::string_view name;     // Its name when no entry is installed.
 };
 constexpr KnownProgram kKnownPrograms[] = {
-    {"/opt/google/chrome/chrome", "google-chrome", "Google Chrome"},
-    {"/opt/google/chrome-unstable/chrome", "google-chrome-unstable", "Google Chrome (unstable)"},
-    {"/chromium/chromium", "chromium", "Chromium"},
     {"/gnome-terminal-server", "org.gnome.Terminal", "Terminal"},
     {"/konsole", "org.kde.konsole", "Konsole"},
     {"/xfce4-terminal", "xfce4-terminal", "Xfce Terminal"},
@@ -35,16 +33,6 @@ constexpr KnownProgram kKnownPrograms[] = {
     {"/terminator", "terminator", "Terminator"},
     {"/foot", "foot", "Foot"},
     {"/wezterm-gui", "org.wezfurlong.wezterm", "WezTerm"},
-};
-
-// Desktop-file IDs of the browsers the configuration knows by another identifier.
-// Chromium stands in for Chrome where Chrome is not installed.
-constexpr std::pair<std::string_view, std::string_view> kIdentifiers[] = {
-    {"google-chrome", "com.google.Chrome"},
-    {"google-chrome-stable", "com.google.Chrome"},
-    {"google-chrome-unstable", "com.google.Chrome.canary"},
-    {"chromium", "com.google.Chrome"},
-    {"chromium-browser", "com.google.Chrome"},
 };
 
 // Programs that run other programs; an entry that starts one names nothing of its own.
@@ -144,13 +132,7 @@ std::vector<DesktopEntry> load(const std::vector<std::string>& dataDirs) {
 }
 
 std::string identifierOf(std::string_view id) {
-  for (const auto& [desktopID, identifier] : kIdentifiers)
-    if (desktopID == id) return std::string(identifier);
-  return std::string(id);
-}
-
-bool chromiumFamily(std::string_view identifier) {
-  return identifier == "com.google.Chrome" || identifier == "com.google.Chrome.canary";
+  return chromiumIdentifier(id).value_or(std::string(id));
 }
 
 }  // namespace DesktopEntries
@@ -174,6 +156,12 @@ AppCatalog::AppCatalog(const std::vector<DesktopEntry>& entries,
 
 std::optional<AppIdentity> AppCatalog::identify(std::string_view exe) const {
   if (exe.empty()) return std::nullopt;
+  // A browser's launcher script runs a program of another name.
+  if (const auto browser = chromiumBrowser(exe)) {
+    const auto entry = byID_.find(browser->desktopID);
+    return AppIdentity{browser->bundleID, entry != byID_.end() ? entry->second.name : browser->name,
+                       true};
+  }
   for (const auto& known : kKnownPrograms) {
     if (!exe.ends_with(known.pathEnd)) continue;
     const auto entry = byID_.find(known.id);

@@ -43,10 +43,6 @@ std::vector<DesktopEntry> load(const std::vector<std::string>& dataDirs);
 // The identifier the configuration uses for the application of desktop-file ID `id`.
 std::string identifierOf(std::string_view id);
 
-// True for the browsers whose tabs the browser layer reads through their DevTools
-// endpoint (Chrome and its relatives).
-bool chromiumFamily(std::string_view identifier);
-
 }  // namespace DesktopEntries
 
 // Immutable once built; may be used from any thread.

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "core/support/testing/temp_dir.h"
+#include "platform/linux/browser_identity.h"
 
 namespace kelvane {
 namespace {
@@ -70,6 +71,9 @@ TEST(AppCatalog, KnownBrowsersAndTerminalsThenEntriesByProgramName) {
       // Chromium's launcher script runs /usr/lib/chromium/chromium; it stands in for Chrome.
       {"/usr/lib/chromium/chromium",
        AppIdentity{"com.google.Chrome", "Chromium Web Browser", true}},
+      // Every channel the browser layer reads tabs from is known as a browser here too.
+      {"/opt/google/chrome-beta/chrome",
+       AppIdentity{"com.google.Chrome", "Google Chrome (beta)", true}},
       {"/usr/libexec/gnome-terminal-server", AppIdentity{"org.gnome.Terminal", "Terminal", true}},
       {"/usr/bin/gedit", AppIdentity{"org.gnome.gedit", "Text Editor", true}},
       {"/usr/bin/vim", AppIdentity{"vim", "Vim", false}},
@@ -77,8 +81,8 @@ TEST(AppCatalog, KnownBrowsersAndTerminalsThenEntriesByProgramName) {
       {"", std::nullopt},
   };
   for (const auto& [exe, identity] : cases) EXPECT_EQ(catalog.identify(exe), identity) << exe;
-  EXPECT_TRUE(DesktopEntries::chromiumFamily(DesktopEntries::identifierOf("google-chrome")));
-  EXPECT_FALSE(DesktopEntries::chromiumFamily(DesktopEntries::identifierOf("firefox-esr")));
+  EXPECT_TRUE(isChromiumIdentifier(DesktopEntries::identifierOf("google-chrome")));
+  EXPECT_FALSE(isChromiumIdentifier(DesktopEntries::identifierOf("firefox-esr")));
 }
 
 }  // namespace

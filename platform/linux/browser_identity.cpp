@@ -10,18 +10,26 @@ struct Install {
   std::string_view executable;
   std::string_view bundleID;
   std::string_view configFolder;
+  std::string_view desktopID;
+  std::string_view name;
 };
 
 // Google's packages put each channel in a folder of its own under /opt/google;
-// distributions ship Chromium under /usr/lib. The development channel stands in
-// for the canary build the configuration names.
+// distributions ship Chromium under /usr/lib, and Chromium stands in for Chrome
+// where Chrome is not installed. The development channel stands in for the canary
+// build the configuration names.
 constexpr std::array<Install, 6> kInstalls{{
-    {"/usr/lib/chromium/chromium", "com.google.Chrome", "chromium"},
-    {"/usr/lib/chromium-browser/chromium-browser", "com.google.Chrome", "chromium"},
-    {"/opt/google/chrome/chrome", "com.google.Chrome", "google-chrome"},
-    {"/opt/google/chrome-beta/chrome", "com.google.Chrome", "google-chrome-beta"},
-    {"/opt/google/chrome-unstable/chrome", "com.google.Chrome.canary", "google-chrome-unstable"},
-    {"/opt/google/chrome-canary/chrome", "com.google.Chrome.canary", "google-chrome-canary"},
+    {"/usr/lib/chromium/chromium", "com.google.Chrome", "chromium", "chromium", "Chromium"},
+    {"/usr/lib/chromium-browser/chromium-browser", "com.google.Chrome", "chromium",
+     "chromium-browser", "Chromium"},
+    {"/opt/google/chrome/chrome", "com.google.Chrome", "google-chrome", "google-chrome",
+     "Google Chrome"},
+    {"/opt/google/chrome-beta/chrome", "com.google.Chrome", "google-chrome-beta",
+     "google-chrome-beta", "Google Chrome (beta)"},
+    {"/opt/google/chrome-unstable/chrome", "com.google.Chrome.canary", "google-chrome-unstable",
+     "google-chrome-unstable", "Google Chrome (unstable)"},
+    {"/opt/google/chrome-canary/chrome", "com.google.Chrome.canary", "google-chrome-canary",
+     "google-chrome-canary", "Google Chrome (canary)"},
 }};
 
 }  // namespace
@@ -31,8 +39,23 @@ std::optional<ChromiumBrowser> chromiumBrowser(std::string_view executablePath) 
   if (executablePath.ends_with(kDeleted)) executablePath.remove_suffix(kDeleted.size());
   for (const Install& install : kInstalls)
     if (executablePath == install.executable)
-      return ChromiumBrowser{std::string(install.bundleID), std::string(install.configFolder)};
+      return ChromiumBrowser{std::string(install.bundleID), std::string(install.configFolder),
+                             std::string(install.desktopID), std::string(install.name)};
   return std::nullopt;
+}
+
+std::optional<std::string> chromiumIdentifier(std::string_view desktopID) {
+  // Some distributions name Chrome's entry after its package.
+  if (desktopID == "google-chrome-stable") desktopID = "google-chrome";
+  for (const Install& install : kInstalls)
+    if (desktopID == install.desktopID) return std::string(install.bundleID);
+  return std::nullopt;
+}
+
+bool isChromiumIdentifier(std::string_view identifier) {
+  for (const Install& install : kInstalls)
+    if (identifier == install.bundleID) return true;
+  return false;
 }
 
 bool isBrowserProcess(const std::vector<std::string>& args) {

@@ -15,6 +15,8 @@ namespace kelvane {
 struct ChromiumBrowser {
   std::string bundleID;      // "com.google.Chrome" or "com.google.Chrome.canary".
   std::string configFolder;  // Its default user-data folder under ~/.config.
+  std::string desktopID;     // The desktop entry its package installs.
+  std::string name;          // Its name when that entry is not installed.
   bool operator==(const ChromiumBrowser&) const = default;
 };
 
@@ -22,6 +24,14 @@ struct ChromiumBrowser {
 // which the kernel adds after an upgrade, is ignored); nullopt for any other
 // program.
 std::optional<ChromiumBrowser> chromiumBrowser(std::string_view executablePath);
+
+// Returns the identifier the configuration knows the browser of desktop-file ID
+// `desktopID` by; nullopt for any other application.
+std::optional<std::string> chromiumIdentifier(std::string_view desktopID);
+
+// True for the identifiers of the browsers above, whose tabs are read through their
+// DevTools endpoint.
+bool isChromiumIdentifier(std::string_view identifier);
 
 // Tells whether a process of such a browser, started with `args`, may be the
 // browser itself: its helpers (renderers, the GPU process, zygotes) carry a

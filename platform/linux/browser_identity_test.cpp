@@ -6,17 +6,24 @@ namespace kelvane {
 namespace {
 
 TEST(ChromiumBrowser, IsToldByItsExecutable) {
-  const ChromiumBrowser chromium{"com.google.Chrome", "chromium"};
+  const ChromiumBrowser chromium{"com.google.Chrome", "chromium", "chromium", "Chromium"};
   EXPECT_EQ(chromiumBrowser("/usr/lib/chromium/chromium"), chromium);
   EXPECT_EQ(chromiumBrowser("/usr/lib/chromium/chromium (deleted)"), chromium);  // upgraded
-  EXPECT_EQ(chromiumBrowser("/opt/google/chrome/chrome"),
-            (ChromiumBrowser{"com.google.Chrome", "google-chrome"}));
+  EXPECT_EQ(
+      chromiumBrowser("/opt/google/chrome/chrome"),
+      (ChromiumBrowser{"com.google.Chrome", "google-chrome", "google-chrome", "Google Chrome"}));
   EXPECT_EQ(chromiumBrowser("/opt/google/chrome-unstable/chrome"),
-            (ChromiumBrowser{"com.google.Chrome.canary", "google-chrome-unstable"}));
+            (ChromiumBrowser{"com.google.Chrome.canary", "google-chrome-unstable",
+                             "google-chrome-unstable", "Google Chrome (unstable)"}));
   EXPECT_EQ(chromiumBrowser("/usr/bin/chromium"), std::nullopt);  // the launcher script
   EXPECT_EQ(chromiumBrowser("/usr/lib/chromium/chrome_crashpad_handler"), std::nullopt);
   EXPECT_EQ(chromiumBrowser("/home/me/usr/lib/chromium/chromium"), std::nullopt);
   EXPECT_EQ(chromiumBrowser(""), std::nullopt);
+  // The desktop entries of the same browsers give their identifiers.
+  EXPECT_EQ(chromiumIdentifier("chromium-browser"), "com.google.Chrome");
+  EXPECT_EQ(chromiumIdentifier("google-chrome-stable"), "com.google.Chrome");
+  EXPECT_EQ(chromiumIdentifier("google-chrome-unstable"), "com.google.Chrome.canary");
+  EXPECT_EQ(chromiumIdentifier("firefox-esr"), std::nullopt);
 }
 
 TEST(ChromiumBrowser, OnlyTheProcessThatStartedTheOthersIsTheBrowser) {

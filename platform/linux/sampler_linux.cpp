@@ -12,6 +12,7 @@
 
 #include "core/support/text.h"
 #include "platform/linux/app_catalog.h"
+#include "platform/linux/browser_identity.h"
 #include "platform/linux/proc_reader.h"
 #include "platform/linux/sampler.h"
 #include "platform/linux/xdg.h"
@@ -410,7 +411,7 @@ Snapshot LinuxSampler::sample() {
     s.automationDenied = browsers->automationDenied;
   } else {
     for (const auto& app : s.apps)
-      if (app.bundleID && DesktopEntries::chromiumFamily(*app.bundleID) &&
+      if (app.bundleID && isChromiumIdentifier(*app.bundleID) &&
           std::find(s.automationDenied.begin(), s.automationDenied.end(), *app.bundleID) ==
               s.automationDenied.end())
         s.automationDenied.push_back(*app.bundleID);
