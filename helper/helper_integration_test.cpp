@@ -70,10 +70,7 @@ json switchedTo(int port) {
   return doc;
 }
 
-mode_t modeOf(const std::string& path) {
-  struct stat info {};
-  return ::stat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
-}
+using testing::modeOf;
 
 // A child of the test's own, killed and reaped when the object goes.
 struct OwnChild {

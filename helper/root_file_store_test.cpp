@@ -10,10 +10,7 @@
 namespace kelvane {
 namespace {
 
-mode_t modeOf(const std::string& path) {
-  struct stat info {};
-  return ::stat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
-}
+using testing::modeOf;
 
 TEST(RootFileStore, TightensWhatExistsAndFailsOnWhatIsInTheWay) {
   testing::TempFolder tmp;

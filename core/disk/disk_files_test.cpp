@@ -15,7 +15,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace DiskScanner;
-constexpr double kDay = FakeHome::kDay;
 
 // The sizes `du -s --block-size=1` prints for `paths` given in one call, in order.
 std::vector<int64_t> du(const std::vector<std::string>& paths) {

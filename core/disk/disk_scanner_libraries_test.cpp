@@ -12,7 +12,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace DiskScanner;
 using Commands = std::vector<std::vector<std::string>>;
-constexpr double kDay = FakeHome::kDay;
 
 void write(const FakeHome& home, const std::string& rel, const std::string& text) {
   std::ofstream(home.file(rel, 0, 0)) << text;

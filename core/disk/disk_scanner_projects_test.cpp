@@ -14,7 +14,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace DiskScanner;
-constexpr double kDay = FakeHome::kDay;
 constexpr double kStale = 40 * kDay;
 
 // A project whose every file and folder was last touched `age` seconds ago.

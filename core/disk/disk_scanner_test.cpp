@@ -18,7 +18,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace DiskScanner;
 using Commands = std::vector<std::vector<std::string>>;
-constexpr double kDay = FakeHome::kDay;
 constexpr double kHour = 3600;
 
 // The paths one rule proposes, measured with a fresh tally.

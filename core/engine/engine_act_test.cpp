@@ -16,7 +16,6 @@ namespace {
 using namespace testing;
 namespace fs = std::filesystem;
 
-const Date kSlot = *Date::fromISO8601("2026-03-02T10:15:00Z");
 
 // Chrome with two browser windows: window 1 with three tabs, window 2 with two.
 Desktop twoBrowserWindows() {

@@ -16,7 +16,6 @@ namespace {
 using namespace testing;
 namespace fs = std::filesystem;
 
-const Date kSlot = *Date::fromISO8601("2026-03-02T10:15:00Z");
 const Date kWeeksAgo = kStart - 9 * kDay;  // before last Sunday 03:00: the weekly rules are due
 
 DiskRuleScan found(const std::string& path, int64_t bytes) {

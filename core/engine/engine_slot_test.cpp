@@ -13,7 +13,6 @@ namespace {
 
 using namespace testing;
 
-const Date kSlot = *Date::fromISO8601("2026-03-02T10:15:00Z");
 constexpr double kQuarter = 900;
 
 // Editor (pid 100) with idle windows, Viewer (150) with window 15, and Keeper

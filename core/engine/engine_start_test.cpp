@@ -19,7 +19,6 @@ namespace {
 using namespace testing;
 namespace fs = std::filesystem;
 
-const Date kSlot = *Date::fromISO8601("2026-03-02T10:15:00Z");
 
 std::string text(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);

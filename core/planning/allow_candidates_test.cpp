@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include "core/planning/testing/chrome_tab.h"
+
 namespace kelvane {
 namespace {
 
-constexpr uint32_t kMe = 501;
+using testing::kMe;
 
 std::vector<std::string> titles(const std::vector<AllowCandidate>& list) {
   std::vector<std::string> out;

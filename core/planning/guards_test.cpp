@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include "core/planning/testing/chrome_tab.h"
+
 namespace kelvane {
 namespace {
 
-constexpr uint32_t kMe = 501;
+using testing::kMe;
 
 Proc proc(int32_t pid, std::string name, std::string path) {
   return Proc{.pid = pid, .ppid = 1, .uid = kMe, .name = std::move(name), .path = std::move(path)};

@@ -8,11 +8,11 @@
 namespace kelvane {
 namespace {
 
-constexpr uint32_t kMe = 501;
 using testing::chromeTab;
 using testing::kChrome;
+using testing::kMe;
 
-Proc proc(int32_t pid, std::string name, std::string path) {
+Proc appProc(int32_t pid, std::string name, std::string path) {
   return Proc{.pid = pid,
               .ppid = 1,
               .uid = kMe,
@@ -25,17 +25,17 @@ Proc proc(int32_t pid, std::string name, std::string path) {
 // Chrome (pid 10) with system windows 100 (its browser window 1, two tabs) and
 // 101 (browser window 2, one tab); an editor (pid 20) with window 200; a
 // command-line server (pid 30) and a background tool (pid 31).
-struct Desk {
+struct ManualDesk {
   Snapshot s;
   Config c = Config::fresh(Date(0));
-  Desk() {
+  ManualDesk() {
     s.me = kMe;
     s.axTrusted = true;
     s.apps = {{.pid = 10, .bundleID = kChrome, .name = "Chrome"},
               {.pid = 20, .bundleID = "com.example.editor", .name = "Editor"}};
-    s.procs = {proc(10, "Google Chrome", "/Applications/Chrome.app/Contents/MacOS/Chrome"),
-               proc(20, "Editor", "/Applications/Editor.app/Contents/MacOS/Editor"),
-               proc(30, "node", "/opt/bin/node"), proc(31, "indexer", "/opt/bin/indexer")};
+    s.procs = {appProc(10, "Google Chrome", "/Applications/Chrome.app/Contents/MacOS/Chrome"),
+               appProc(20, "Editor", "/Applications/Editor.app/Contents/MacOS/Editor"),
+               appProc(30, "node", "/opt/bin/node"), appProc(31, "indexer", "/opt/bin/indexer")};
     s.procs[2].listenPorts = {3000};
     s.windows = {{.id = 100, .pid = 10, .app = "Google Chrome", .title = "A", .axSeen = true},
                  {.id = 101, .pid = 10, .app = "Google Chrome", .title = "C", .axSeen = true},
@@ -54,7 +54,7 @@ struct Desk {
   }
 };
 
-Action wholeWindow(const Desk& d, std::vector<BrowserTab> tabs, std::string target) {
+Action wholeWindow(const ManualDesk& d, std::vector<BrowserTab> tabs, std::string target) {
   return Action{.rule = Rule::browserWindow,
                 .kind = ActionKind::closeBrowserWindow,
                 .pid = 10,
@@ -66,7 +66,7 @@ Action wholeWindow(const Desk& d, std::vector<BrowserTab> tabs, std::string targ
 }
 
 TEST(ManualPlanner, EveryTabOfAWindowClosesTheWindowOnce) {
-  const Desk d;
+  const ManualDesk d;
   const auto& t = d.s.tabs;
   const auto picked =
       d.pick({Pick::tab(t[1]), Pick::tab(t[0]), Pick::window(100), Pick::window(101),
@@ -98,7 +98,7 @@ TEST(ManualPlanner, EveryTabOfAWindowClosesTheWindowOnce) {
 }
 
 TEST(ManualPlanner, WindowRefusalsInOrder) {
-  Desk d;
+  ManualDesk d;
   d.s.windows.push_back({.id = 300, .pid = 20, .axSeen = false});
   d.s.windows.push_back({.id = 301, .pid = 99});
   d.s.windows.push_back({.id = 102, .pid = 10, .axSeen = true});  // not matched to a browser window
@@ -124,7 +124,7 @@ TEST(ManualPlanner, WindowRefusalsInOrder) {
 }
 
 TEST(ManualPlanner, WindowsOfTheAppItselfOrGuardedProcesses) {
-  Desk d;
+  ManualDesk d;
   d.s.procs[1].name = "Kelvane";
   EXPECT_EQ(d.refusal(Pick::window(200)), "Kelvane");
   d.s.procs[1].name = "Finder";  // a window of a protected process may close
@@ -140,7 +140,7 @@ TEST(ManualPlanner, WindowsOfTheAppItselfOrGuardedProcesses) {
 }
 
 TEST(ManualPlanner, TabRefusals) {
-  Desk d;
+  ManualDesk d;
   BrowserTab moved = d.s.tabs[1];
   moved.url = "https://elsewhere.test/";
   EXPECT_EQ(d.refusal(Pick::tab(moved)), "gone");
@@ -158,9 +158,9 @@ TEST(ManualPlanner, TabRefusals) {
 }
 
 TEST(ManualPlanner, QuitNowOverridesOnlyTheAllowlistAndTheFront) {
-  Desk d;
+  ManualDesk d;
   d.c.allowlist.apps = {"Editor"};
-  d.s.procs.push_back(proc(40, "root tool", "/opt/bin/tool"));
+  d.s.procs.push_back(appProc(40, "root tool", "/opt/bin/tool"));
   d.s.procs.back().uid = 0;
   const std::vector<Pick> picks = {Pick::app(20), Pick::app(10), Pick::process(40), Pick::app(77)};
   d.s.frontPID = 10;
@@ -182,7 +182,7 @@ TEST(ManualPlanner, QuitNowOverridesOnlyTheAllowlistAndTheFront) {
 }
 
 TEST(ManualPlanner, ProcessPicksQuitAppsAndStopTheRest) {
-  const Desk d;
+  const ManualDesk d;
   for (const bool quitNow : {false, true}) {
     std::vector<std::string> made;
     for (const Action& a :
@@ -197,7 +197,7 @@ TEST(ManualPlanner, ProcessPicksQuitAppsAndStopTheRest) {
 }
 
 TEST(ManualPlanner, DiskRulesNeedAScanWithSomethingToClean) {
-  const Desk d;
+  const ManualDesk d;
   const DiskScan scan{.at = Date(0),
                       .home = "/h",
                       .rules = {{DiskRule::logs, {}},
@@ -213,7 +213,7 @@ TEST(ManualPlanner, DiskRulesNeedAScanWithSomethingToClean) {
 }
 
 TEST(ManualPlanner, RefusalsByKeyLeaveOutAcceptedPicks) {
-  const Desk d;
+  const ManualDesk d;
   const std::vector<std::pair<std::string, Pick>> items = {
       {"editor", Pick::app(20)}, {"gone", Pick::process(404)}, {"disk", Pick::diskRule({})}};
   EXPECT_EQ(ManualPlanner::refusals(items, d.s, d.c, std::nullopt),
@@ -221,9 +221,9 @@ TEST(ManualPlanner, RefusalsByKeyLeaveOutAcceptedPicks) {
 }
 
 TEST(ManualPlanner, KeepEntries) {
-  Desk d;
+  ManualDesk d;
   d.s.apps.push_back({.pid = 31, .name = "Indexer"});
-  d.s.procs.push_back(proc(32, "pathless", ""));
+  d.s.procs.push_back(appProc(32, "pathless", ""));
   const auto keep = [&](const Pick& p) { return ManualPlanner::keepEntry(p, d.s); };
   using Entry = ManualPlanner::KeepEntry;
   EXPECT_EQ(keep(Pick::window(100)), std::nullopt);  // a browser window

@@ -11,9 +11,9 @@ namespace kelvane {
 namespace {
 
 const Date kNow(800'000'000);
-constexpr uint32_t kMe = 501;
 using testing::chromeTab;
 using testing::kChrome;
+using testing::kMe;
 
 Proc proc(int32_t pid, std::string name, int32_t ppid = 1) {
   return Proc{.pid = pid,

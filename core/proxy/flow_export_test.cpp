@@ -10,12 +10,14 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include "core/proxy/testing/bytes.h"
+
 namespace kelvane {
 namespace {
 
 using nlohmann::json;
 
-std::vector<uint8_t> bytes(std::string_view s) { return {s.begin(), s.end()}; }
+using testing::bytes;
 
 Flow httpFlow(std::string method, std::string url, std::vector<ProxyHeader> headers,
               std::vector<uint8_t> body) {

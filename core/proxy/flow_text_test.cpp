@@ -2,12 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include "core/proxy/testing/bytes.h"
+
 namespace kelvane {
 namespace {
 
 using Pairs = std::vector<FlowText::NameValue>;
 
-std::vector<uint8_t> bytes(std::string_view s) { return {s.begin(), s.end()}; }
+using testing::bytes;
 
 TEST(FlowText, QueryDecodesItemsInOrder) {
   EXPECT_EQ(FlowText::query("http://h/p?a=1&b&c=%20x&a=2"),

@@ -2,12 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include "core/proxy/testing/bytes.h"
+
 namespace kelvane {
 namespace {
 
 std::optional<ProxyEvent> parse(std::string_view line) { return ProxyEvent::fromLine(line); }
 
-std::vector<uint8_t> bytes(std::string_view s) { return {s.begin(), s.end()}; }
+using testing::bytes;
 
 template <class T>
 ProxyEvent ev(T payload) {

@@ -5,7 +5,7 @@
 namespace kelvane {
 namespace {
 
-const std::string kFFFD = "\xEF\xBF\xBD";
+const std::string kReplacement = "\xEF\xBF\xBD";
 
 TEST(ShellSink, KeepsTheLastMillionBytesOnceTheLimitIsReached) {
   ShellSink sink;
@@ -24,12 +24,12 @@ TEST(ShellSinkText, ReplacesEachMaximalInvalidSubpart) {
       {std::string("a\0b", 3), std::string("a\0b", 3)},
       {"a\xFF\x80"
        "b",
-       "a" + kFFFD + kFFFD + "b"},                          // bytes that start nothing
-      {"\xC3(", kFFFD + "("},                               // cut two-byte sequence
-      {"x\xF0\x9F\x98", "x" + kFFFD},                       // cut at the end: one U+FFFD
-      {"\xC0\xAF", kFFFD + kFFFD},                          // overlong "/"
-      {"\xED\xA0\x80", kFFFD + kFFFD + kFFFD},              // a surrogate
-      {"\xF4\x90\x80\x80", kFFFD + kFFFD + kFFFD + kFFFD},  // above U+10FFFF
+       "a" + kReplacement + kReplacement + "b"},                          // bytes that start nothing
+      {"\xC3(", kReplacement + "("},                               // cut two-byte sequence
+      {"x\xF0\x9F\x98", "x" + kReplacement},                       // cut at the end: one U+FFFD
+      {"\xC0\xAF", kReplacement + kReplacement},                          // overlong "/"
+      {"\xED\xA0\x80", kReplacement + kReplacement + kReplacement},              // a surrogate
+      {"\xF4\x90\x80\x80", kReplacement + kReplacement + kReplacement + kReplacement},  // above U+10FFFF
       {"\xF4\x8F\xBF\xBF", "\xF4\x8F\xBF\xBF"},             // U+10FFFF itself
   };
   for (const auto& [in, out] : cases) {

@@ -3,6 +3,7 @@
 // and whole-file text helpers.
 #include <fstream>
 #include <string>
+#include <sys/stat.h>
 
 #include "core/support/testing/temp_dir.h"
 
@@ -24,6 +25,12 @@ inline void writeText(const std::string& path, const std::string& text) {
 }
 
 // Returns the file's contents, empty when it cannot be read.
+// The permission bits of `path`; 0 when it cannot be examined.
+inline mode_t modeOf(const std::string& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
+}
+
 inline std::string readText(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});

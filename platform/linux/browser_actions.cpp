@@ -6,7 +6,7 @@
 namespace kelvane {
 namespace {
 
-using Error = Unexpected<Outcome>;
+using Refused = Unexpected<Outcome>;
 
 // An action may take three browser time-outs: connecting and looking at the
 // tabs, closing them, and waiting for them to go.
@@ -46,10 +46,10 @@ Result<BrowserConnection, Outcome> BrowserActions::connect(int32_t pid) const {
   const auto browsers = runningBrowsers(procs, access_);
   const auto browser = std::find_if(browsers.begin(), browsers.end(),
                                     [&](const RunningBrowser& b) { return b.proc.pid == pid; });
-  if (browser == browsers.end()) return Error(Outcome::skipped("the browser is not running"));
+  if (browser == browsers.end()) return Refused(Outcome::skipped("the browser is not running"));
   auto connection =
       BrowserConnection::open(*browser, access_, deadlineAfter(access_.timeout * kActionTimeouts));
-  if (!connection) return Error(Outcome::failed("cannot reach the browser: " + connection.error()));
+  if (!connection) return Refused(Outcome::failed("cannot reach the browser: " + connection.error()));
   return std::move(connection.value());
 }
 

@@ -20,7 +20,7 @@ using testing::HttpReply;
 using testing::HttpServer;
 using testing::TestBrowser;
 
-constexpr const char* kChrome = "com.google.Chrome";
+constexpr const char* kChromeID = "com.google.Chrome";
 
 // A browser played by this test process: its user-data folder names the port
 // of a fake endpoint, and the process record says whose it is and what it
@@ -37,7 +37,7 @@ struct FakeBrowser {
                 .name = "chromium",
                 .path = TestBrowser::kExecutable,
                 .listenPorts = {port},
-                .bundleID = kChrome};
+                .bundleID = kChromeID};
     access = BrowserAccess{.me = proc.uid, .timeout = 0.5};
     access.args = [dataDir = dir.path().string()](int32_t) {
       return std::vector<std::string>{"chromium", "--user-data-dir=" + dataDir};
@@ -46,7 +46,7 @@ struct FakeBrowser {
   BrowserView read() const { return BrowserSource(access).read({proc}, {}); }
 };
 
-const BrowserView kDenied{.automationDenied = {kChrome}};
+const BrowserView kDenied{.automationDenied = {kChromeID}};
 
 TEST(BrowserSource, AnEndpointThatMayNotBeUsedIsNeverContacted) {
   HttpServer server([](const std::string&) { return HttpReply::json("[]"); });
@@ -60,7 +60,7 @@ TEST(BrowserSource, AnEndpointThatMayNotBeUsedIsNeverContacted) {
   exposed.proc.exposedPorts = std::vector<uint16_t>{server.port()};  // Bound beyond loopback.
   EXPECT_EQ(exposed.read(), kDenied);
   FakeBrowser configured(server.port());
-  configured.access.ports[kChrome] = 9;  // The configuration names a port it does not listen on.
+  configured.access.ports[kChromeID] = 9;  // The configuration names a port it does not listen on.
   EXPECT_EQ(configured.read(), kDenied);
   EXPECT_EQ(server.connections(), 0);
 }
@@ -71,7 +71,7 @@ TEST(BrowserSource, AVersionAnswerNamingAnotherHostIsNotFollowed) {
     return path == "/json/version" ? HttpReply::json(version) : HttpReply::drop();
   });
   FakeBrowser browser(server.port());
-  browser.access.ports[kChrome] = server.port();  // No port file path: it is asked of the endpoint.
+  browser.access.ports[kChromeID] = server.port();  // No port file path: it is asked of the endpoint.
   const std::string elsewhere = "ws://10.0.0.7:" + std::to_string(server.port());
   for (const std::string& url :
        {elsewhere + "/devtools/browser/x", std::string("ws://127.0.0.1:1/devtools/browser/x"),
@@ -171,7 +171,7 @@ TEST_F(RealBrowser, SeesEveryTabWithItsWindowPlaceFrontAndProfile) {
   const BrowserTab* third = tabWithURL(view, page(3));
   ASSERT_TRUE(first && second && third);
   const BrowserProfile work{"Default", "Work"};
-  EXPECT_EQ(*first, (BrowserTab{.browser = kChrome,
+  EXPECT_EQ(*first, (BrowserTab{.browser = kChromeID,
                                 .windowID = first->windowID,
                                 .tabID = one.id,
                                 .index = 0,
@@ -180,7 +180,7 @@ TEST_F(RealBrowser, SeesEveryTabWithItsWindowPlaceFrontAndProfile) {
                                 .active = false,
                                 .front = true,
                                 .profile = work}));
-  EXPECT_EQ(*second, (BrowserTab{.browser = kChrome,
+  EXPECT_EQ(*second, (BrowserTab{.browser = kChromeID,
                                  .windowID = first->windowID,
                                  .tabID = two.id,
                                  .index = 1,
@@ -227,8 +227,8 @@ TEST_F(RealBrowser, MatchesSystemWindowsAndTellsProfilesByTheirTitles) {
   };
   const BrowserView view = read(system);
   EXPECT_EQ(view.browserWindowOf,
-            (std::map<uint32_t, BrowserWindow>{{11, {kChrome, a, seen->windows.at(a), "Page 1"}},
-                                               {12, {kChrome, b, seen->windows.at(b), "Page 3"}}}));
+            (std::map<uint32_t, BrowserWindow>{{11, {kChromeID, a, seen->windows.at(a), "Page 1"}},
+                                               {12, {kChromeID, b, seen->windows.at(b), "Page 3"}}}));
   const BrowserTab* first = tabWithURL(view, page(1));
   const BrowserTab* third = tabWithURL(view, page(3));
   const BrowserTab* other = tabWithURL(view, page(4));

@@ -21,7 +21,7 @@ struct Left {
 };
 
 // What one row came to.
-struct Tally {
+struct CleanTally {
   int64_t cleaned = 0;  // items gone or in the Trash, and commands that ran well
   int64_t bytes = 0;
   std::vector<std::pair<std::string, Left>> left;  // path or command, and why
@@ -98,7 +98,7 @@ std::optional<Left> cleanItem(const DiskItem& item, bool toTrash,
   return std::nullopt;
 }
 
-Outcome outcomeOf(const Tally& tally, bool stopped, size_t steps, size_t done, bool toTrash) {
+Outcome outcomeOf(const CleanTally& tally, bool stopped, size_t steps, size_t done, bool toTrash) {
   std::optional<std::string> note;
   if (!tally.left.empty()) note = "left " + listed(tally.left);
   if (stopped) {
@@ -143,7 +143,7 @@ Outcome DiskCleaner::clean(const Action& action) const {
   report(DiskProgress::started(row));
   const auto kept = setup_.kept ? setup_.kept() : std::vector<std::string>{};
   const size_t steps = job.items.size() + job.commands.size();
-  Tally tally;
+  CleanTally tally;
   int64_t itemBytes = 0;
   bool stopped = false, commandsWell = !job.commands.empty();
   size_t done = 0;

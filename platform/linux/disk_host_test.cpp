@@ -45,7 +45,6 @@ TEST(LinuxDiskHost, EnvironmentFollowsTheSettingsAndFindsAndRunsRealTools) {
 
 #include "core/disk/disk_files.h"
 namespace fs = std::filesystem;
-constexpr double kDay = FakeHome::kDay;
 
 // One line per item under `root` with all a scan could change: its path, type and mode,
 // owner, size, links, modification and change times, and its link target or a digest of

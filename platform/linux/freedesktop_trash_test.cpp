@@ -11,7 +11,7 @@ namespace kelvane {
 namespace {
 
 namespace fs = std::filesystem;
-const Date kNow = Date::fromUnix(1796634172);  // 2026-12-07T09:02:52Z
+const Date kToday = Date::fromUnix(1796634172);  // 2026-12-07T09:02:52Z
 
 // Lists the home Trash with the desktop's own client, as a user's file manager would.
 std::optional<std::string> gioList(const TrashHome& home) {
@@ -42,7 +42,7 @@ TEST(FreedesktopTrash, ItemsGoWholeIntoTheHomeTrashWithInfoARealClientLists) {
   const std::string site = (home.path() / "Downloads/site").string();
 
   for (const auto& path : {pdf, site, first, second, link}) {
-    const auto moved = trashPath(trash, path, kNow);
+    const auto moved = trashPath(trash, path, kToday);
     ASSERT_TRUE(moved) << path << ": " << moved.error();
     EXPECT_FALSE(fs::exists(fs::symlink_status(path))) << path;
   }
@@ -67,7 +67,7 @@ TEST(FreedesktopTrash, ReadsDeletionDatesAndKnowsInfoFiles) {
   const Calendar utc = Calendar::utc();
   EXPECT_EQ(FreedesktopTrash::deletionDate(
                 "[Trash Info]\r\nPath=/a\r\nDeletionDate=2026-12-07T09:02:52\r\n", utc),
-            kNow);
+            kToday);
   for (const char* bad : {"[Trash Info]\nDeletionDate=2026-13-07T09:02:52\n",
                           "[Trash Info]\nDeletionDate=yesterday\n",
                           "[Other]\nDeletionDate=2026-12-07T09:02:52\n", ""})
@@ -103,7 +103,7 @@ TEST(FreedesktopTrash, AnotherFileSystemUsesItsOwnTrashOrTheItemStays) {
   const std::string uid = std::to_string(::geteuid());
 
   const std::string notes = home.file("vol/docs/notes.txt");
-  const auto moved = trashPath(trash, notes, kNow);
+  const auto moved = trashPath(trash, notes, kToday);
   ASSERT_TRUE(moved) << moved.error();
   EXPECT_EQ(*moved, (home.path() / ("vol/.Trash-" + uid) / "files/notes.txt").string());
   EXPECT_EQ(TrashHome::read(home.path() / ("vol/.Trash-" + uid) / "info/notes.txt.trashinfo"),
@@ -113,7 +113,7 @@ TEST(FreedesktopTrash, AnotherFileSystemUsesItsOwnTrashOrTheItemStays) {
   // A shared, sticky .Trash on the volume holds a folder per user.
   fs::create_directory(home.path() / "vol/.Trash");
   fs::permissions(home.path() / "vol/.Trash", fs::perms::all | fs::perms::sticky_bit);
-  const auto shared = trashPath(trash, home.file("vol/b.txt"), kNow);
+  const auto shared = trashPath(trash, home.file("vol/b.txt"), kToday);
   ASSERT_TRUE(shared) << shared.error();
   EXPECT_EQ(*shared, (home.path() / "vol/.Trash" / uid / "files/b.txt").string());
 
@@ -122,7 +122,7 @@ TEST(FreedesktopTrash, AnotherFileSystemUsesItsOwnTrashOrTheItemStays) {
   ASSERT_TRUE(other.mounted());
   fs::create_directory_symlink("/tmp", home.path() / ("other/.Trash-" + uid));
   const std::string stays = home.file("other/c.txt", "keep me");
-  const auto refused = trashPath(trash, stays, kNow);
+  const auto refused = trashPath(trash, stays, kToday);
   ASSERT_FALSE(refused);
   EXPECT_EQ(refused.error(), "no Trash on its file system");
   EXPECT_EQ(TrashHome::read(stays), "keep me");

@@ -81,4 +81,6 @@ inline std::vector<std::string> itemPaths(const DiskRuleScan& scan) {
   return out;
 }
 
+inline constexpr double kDay = FakeHome::kDay;
+
 }  // namespace kelvane

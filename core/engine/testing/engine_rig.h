@@ -24,6 +24,8 @@ inline constexpr double kDay = 86400;
 // Monday 2026-03-02 10:00:30 UTC; the slots of a 15-minute schedule fall on
 // 10:15, 10:30, ... and the last Sunday 03:00 lies a day and a bit before.
 inline const Date kStart = *Date::fromISO8601("2026-03-02T10:00:30Z");
+// The first slot after kStart.
+inline const Date kSlot = *Date::fromISO8601("2026-03-02T10:15:00Z");
 
 // A configuration whose learning has ended and whose limits are all a week,
 // so that nothing is planned unless a test lowers a limit. No usage alerts.

@@ -1,5 +1,5 @@
 #pragma once
-// A Chrome tab for the planners' tests.
+// A Chrome tab and the user for the planners' tests.
 #include <cstdint>
 #include <string>
 
@@ -7,6 +7,8 @@
 
 namespace kelvane::testing {
 
+// The user the snapshots are taken for.
+inline constexpr uint32_t kMe = 501;
 inline constexpr const char* kChrome = "com.google.Chrome";
 
 // A tab of Chrome's browser window `window`.
