@@ -13,6 +13,8 @@ packages=(
   # The freedesktop Trash as a real client lists it in the tests (gio, with gvfs's
   # trash backend on a private D-Bus session).
   libglib2.0-bin gvfs dbus-daemon
+  # Browsers through their DevTools endpoint; a real headless browser in the tests.
+  libcurl4-openssl-dev libwebsocketpp-dev chromium
 )
 if [ "${KELVANE_WITH_CLANG:-0}" = 1 ]; then
   packages+=(clang libclang-rt-14-dev)
