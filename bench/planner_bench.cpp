@@ -167,34 +167,28 @@ struct Tick {
   }
 };
 
-void BM_UpdateAndPlan(benchmark::State& state) {
+// One tick: the activity update and the plan. With `copying` the caller keeps
+// the old record, so its histories are copied rather than moved.
+void updateAndPlan(benchmark::State& state, bool copying) {
   Tick tick(static_cast<int>(state.range(0)));
   size_t planned = 0;
   for (auto _ : state) {
     state.PauseTiming();
     tick.next();
     state.ResumeTiming();
-    tick.activity = std::move(tick.activity).updated(tick.snapshot, {}, kHorizon);
+    tick.activity = copying ? tick.activity.updated(tick.snapshot, {}, kHorizon)
+                            : std::move(tick.activity).updated(tick.snapshot, {}, kHorizon);
     const auto actions = Planner::plan(tick.snapshot, tick.activity, tick.config);
     planned = actions.size();
     benchmark::DoNotOptimize(actions.data());
   }
   state.counters["actions"] = static_cast<double>(planned);
 }
+
+void BM_UpdateAndPlan(benchmark::State& state) { updateAndPlan(state, false); }
 BENCHMARK(BM_UpdateAndPlan)->Arg(1)->Arg(2)->Arg(4)->Unit(benchmark::kMillisecond);
 
-// The same tick when the caller keeps the old record (its histories are copied).
-void BM_UpdateCopyingAndPlan(benchmark::State& state) {
-  Tick tick(static_cast<int>(state.range(0)));
-  for (auto _ : state) {
-    state.PauseTiming();
-    tick.next();
-    state.ResumeTiming();
-    tick.activity = tick.activity.updated(tick.snapshot, {}, kHorizon);
-    const auto actions = Planner::plan(tick.snapshot, tick.activity, tick.config);
-    benchmark::DoNotOptimize(actions.data());
-  }
-}
+void BM_UpdateCopyingAndPlan(benchmark::State& state) { updateAndPlan(state, true); }
 BENCHMARK(BM_UpdateCopyingAndPlan)->Arg(1)->Arg(2)->Arg(4)->Unit(benchmark::kMillisecond);
 
 void BM_UpdateOnly(benchmark::State& state) {

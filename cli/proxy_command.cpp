@@ -23,20 +23,36 @@ namespace {
 
 constexpr const char* kDefaultSocket = "/run/kelvane/proxyhelper.sock";
 
+// How long the helper has to greet a new connection. An older helper, which
+// never greets, is given up on after this rather than waited for in silence.
+constexpr int kGreetingWaitMs = 10'000;
+
 // One blocking connection to the helper, carrying request and reply lines.
 class HelperConnection {
  public:
+  // Connects and waits for the helper's greeting: it speaks first once it has
+  // admitted this client, and refuses a client that writes before that.
   explicit HelperConnection(const std::string& path) {
     sockaddr_un address{};
     if (path.size() >= sizeof address.sun_path) {
-      error_ = "the socket path is too long";
+      error_ = "can't reach the proxy helper at " + path + ": the socket path is too long";
       return;
     }
     address.sun_family = AF_UNIX;
     std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
     fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd_ < 0 || ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
-      error_ = std::strerror(errno);
+    if (fd_ < 0 || ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+      error_ = "can't reach the proxy helper at " + path + ": " + std::strerror(errno);
+      return;
+    }
+    const auto greeting = readLine(kGreetingWaitMs);
+    if (!greeting && timedOut_)
+      error_ = "the proxy helper at " + path +
+               " did not greet this client in time; it may be busy or older than this tool";
+    else if (!greeting)
+      error_ = "the proxy helper refused this client; see the system log";
+    else if (!HelperProtocol::isGreeting(*greeting))
+      error_ = "the proxy helper at " + path + " did not greet this client as it should";
   }
   ~HelperConnection() {
     if (fd_ >= 0) ::close(fd_);
@@ -44,29 +60,41 @@ class HelperConnection {
   HelperConnection(const HelperConnection&) = delete;
   HelperConnection& operator=(const HelperConnection&) = delete;
 
-  // Why the connection could not be made; nullopt when it was.
+  // Why the helper cannot be talked to; nullopt once it has greeted this client.
   const std::optional<std::string>& error() const { return error_; }
   int fd() const { return fd_; }
 
   // Sends one request and returns the decoded reply; nullopt when the helper
-  // hung up (it does so at once for clients it refuses) or replied nonsense.
+  // hung up or replied nonsense.
   std::optional<HelperReply> call(const HelperRequest& request) {
     const std::string line = HelperProtocol::encodeRequest(request) + "\n";
     if (::send(fd_, line.data(), line.size(), MSG_NOSIGNAL) != ssize_t(line.size()))
       return std::nullopt;
-    std::string reply;
-    char c = 0;
-    while (::recv(fd_, &c, 1, 0) == 1) {
-      if (c == '\n') return HelperProtocol::decodeReply(reply);
-      if (reply.size() > HelperProtocol::kMaxLineBytes) break;
-      reply += c;
-    }
-    return std::nullopt;
+    const auto reply = readLine(/*timeoutMs=*/-1);
+    return reply ? HelperProtocol::decodeReply(*reply) : std::nullopt;
   }
 
  private:
+  // Returns the next line without its newline; nullopt when the helper hangs up,
+  // sends a line past the length limit, or stays silent for `timeoutMs` (-1:
+  // waits for good), which sets timedOut_.
+  std::optional<std::string> readLine(int timeoutMs) {
+    std::string line;
+    for (char c = 0;;) {
+      pollfd readable{fd_, POLLIN, 0};
+      const int ready = ::poll(&readable, 1, timeoutMs);
+      if (ready < 0 && errno == EINTR) continue;
+      timedOut_ = ready == 0;
+      if (ready <= 0 || ::recv(fd_, &c, 1, 0) != 1) return std::nullopt;
+      if (c == '\n') return line;
+      if (line.size() >= HelperProtocol::kMaxLineBytes) return std::nullopt;
+      line += c;
+    }
+  }
+
   int fd_ = -1;
   std::optional<std::string> error_;
+  bool timedOut_ = false;
 };
 
 struct ProxyOptions {
@@ -84,11 +112,11 @@ int fail(const std::string& message) {
 std::optional<HelperReply> callHelper(HelperConnection& helper, const ProxyOptions& o,
                                       const HelperRequest& request) {
   if (helper.error()) {
-    fail("can't reach the proxy helper at " + o.socket + ": " + *helper.error());
+    fail(*helper.error());
     return std::nullopt;
   }
   auto reply = helper.call(request);
-  if (!reply) fail("the proxy helper refused this client or hung up; see the system log");
+  if (!reply) fail("the proxy helper at " + o.socket + " hung up; see the system log");
   return reply;
 }
 

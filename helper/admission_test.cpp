@@ -14,17 +14,23 @@
 namespace kelvane {
 namespace {
 
-// Answers each check from a field and counts the checks asked.
+// Answers each check from a field and counts the checks asked. An answer of
+// nullopt is a check that cannot be made.
 struct FakeChecks final : AdmissionChecks {
-  bool answers[4] = {true, true, true, true};
+  std::optional<bool> answers[4] = {true, true, true, true};
   int asked = 0;
-  bool ask(int i) { return ++asked, answers[i]; }
-  bool isAdmin(uint32_t) override { return ask(0); }
-  std::optional<ClientRequirement> clientRequirement() override {
-    return ask(1) ? std::optional<ClientRequirement>(ClientRequirement{"T", {}}) : std::nullopt;
+  CheckAnswer ask(int i) {
+    ++asked;
+    if (!answers[i]) return Unexpected<std::string>("check " + std::to_string(i) + " failed");
+    return *answers[i];
   }
-  bool hasHardenedRuntime(int32_t) override { return ask(2); }
-  bool meetsRequirement(int32_t, const ClientRequirement&) override { return ask(3); }
+  CheckAnswer isAdmin(uint32_t) override { return ask(0); }
+  std::optional<ClientRequirement> clientRequirement() override {
+    return ask(1).value_or(false) ? std::optional<ClientRequirement>(ClientRequirement{"T", {}})
+                                  : std::nullopt;
+  }
+  CheckAnswer hasHardenedRuntime(int32_t) override { return ask(2); }
+  CheckAnswer meetsRequirement(int32_t, const ClientRequirement&) override { return ask(3); }
 };
 
 TEST(Admission, ChecksInOrderAndStopsAtTheFirstRefusal) {
@@ -37,8 +43,21 @@ TEST(Admission, ChecksInOrderAndStopsAtTheFirstRefusal) {
     EXPECT_EQ(Admission::refusal(PeerIdentity{7, 1000}, checks), lines[failing]);
     EXPECT_EQ(checks.asked, std::min(failing + 1, 4));
   }
+}
+
+TEST(Admission, ACheckThatCannotBeMadeIsLoggedAsSuchNotAsARefusalReason) {
+  const std::string unchecked(Admission::kUnchecked);
+  for (const int failing : {0, 2, 3}) {
+    FakeChecks checks;
+    checks.answers[failing] = std::nullopt;
+    EXPECT_EQ(Admission::refusal(PeerIdentity{7, 1000}, checks),
+              unchecked + "check " + std::to_string(failing) + " failed");
+    EXPECT_EQ(checks.asked, failing + 1);
+  }
   FakeChecks checks;
-  EXPECT_EQ(Admission::refusal(std::nullopt, checks), Admission::kNotAdmin);
+  EXPECT_EQ(Admission::refusal(std::nullopt, checks),
+            unchecked + "the kernel does not say which process it is");
+  EXPECT_EQ(checks.asked, 0);
 }
 
 TEST(ProcAdmissionChecks, ReadsTheClientFromTheProcessTable) {
@@ -53,7 +72,9 @@ TEST(ProcAdmissionChecks, ReadsTheClientFromTheProcessTable) {
                      "42 (app) S 1 42 42 0 -1 0 0 0 0 0 0 0 0 0 20 0 1 0 9 0 5");
   ProcAdmissionChecks checks(HelperConfig{}, tmp / "proc", ::geteuid());
 
-  EXPECT_FALSE(checks.hasHardenedRuntime(42));  // no status to read
+  // No status to read: no answer, and the reason says why.
+  EXPECT_EQ(checks.hasHardenedRuntime(42).error(),
+            "its process status cannot be read: No such file or directory");
   for (const auto& [line, hardened] :
        std::vector<std::pair<std::string, bool>>{{"NoNewPrivs:\t1\n", true},
                                                  {"NoNewPrivs:\t0\n", false},
@@ -61,21 +82,22 @@ TEST(ProcAdmissionChecks, ReadsTheClientFromTheProcessTable) {
                                                  {"XNoNewPrivs:\t1\n", false}}) {
     testing::writeText(tmp / "proc/42/status",
                        "Name:\tapp\nUid:\t0\t0\t0\t0\n" + line + "Seccomp:\t0\n");
-    EXPECT_EQ(checks.hasHardenedRuntime(42), hardened) << line;
+    EXPECT_EQ(checks.hasHardenedRuntime(42).value(), hardened) << line;
   }
 
-  EXPECT_TRUE(checks.meetsRequirement(42, {"T", {copy, app}}));
-  EXPECT_FALSE(checks.meetsRequirement(42, {"T", {copy}}));  // same bytes, another file
-  EXPECT_FALSE(checks.meetsRequirement(43, {"T", {app}}));
+  EXPECT_TRUE(checks.meetsRequirement(42, {"T", {copy, app}}).value());
+  EXPECT_FALSE(checks.meetsRequirement(42, {"T", {copy}}).value());  // same bytes, another file
+  EXPECT_EQ(checks.meetsRequirement(43, {"T", {app}}).error(),
+            "its program cannot be inspected: the process has ended");
   ProcAdmissionChecks otherOwner(HelperConfig{}, tmp / "proc", ::geteuid() + 1);
-  EXPECT_FALSE(otherOwner.meetsRequirement(42, {"T", {app}}));
+  EXPECT_FALSE(otherOwner.meetsRequirement(42, {"T", {app}}).value());
   ::chmod(app.c_str(), 0775);
-  EXPECT_FALSE(checks.meetsRequirement(42, {"T", {app}}));
+  EXPECT_FALSE(checks.meetsRequirement(42, {"T", {app}}).value());
 }
 
 TEST(ProcAdmissionChecks, AdministratorsAreRootAndTheGroupsMembers) {
   HelperConfig config;
-  EXPECT_TRUE(ProcAdmissionChecks(config).isAdmin(0));
+  EXPECT_TRUE(ProcAdmissionChecks(config).isAdmin(0).value());
   const passwd* nobody = ::getpwnam("nobody");
   const group* primary = nobody ? ::getgrgid(nobody->pw_gid) : nullptr;
   if (!nobody || !primary) GTEST_SKIP() << "no nobody user to test with";
@@ -83,9 +105,9 @@ TEST(ProcAdmissionChecks, AdministratorsAreRootAndTheGroupsMembers) {
   for (const auto& [name, admin] : std::vector<std::pair<std::string, bool>>{
            {primary->gr_name, true}, {"root", false}, {"kelvane-no-such-group", false}}) {
     config.adminGroup = name;
-    EXPECT_EQ(ProcAdmissionChecks(config).isAdmin(uid), admin) << name;
+    EXPECT_EQ(ProcAdmissionChecks(config).isAdmin(uid).value(), admin) << name;
   }
-  EXPECT_FALSE(ProcAdmissionChecks(config).isAdmin(3'999'999'999u));  // no such user
+  EXPECT_FALSE(ProcAdmissionChecks(config).isAdmin(3'999'999'999u).value());  // no such user
 }
 
 }  // namespace

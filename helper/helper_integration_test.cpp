@@ -3,20 +3,30 @@
 // and the command-line tool as the clients, and the test runs as root with no
 // new privileges, so its connections pass them as an installed client's would.
 #include <arpa/inet.h>
+#include <chrono>
+#include <fcntl.h>
 #include <filesystem>
 #include <memory>
 #include <netinet/in.h>
+#include <set>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include "core/proxyswitch/proxy_settings.h"
+#include "core/support/file_io.h"
 #include "helper/admission.h"
+#include "helper/helper_service.h"
 #include "helper/plist_json.h"
 #include "helper/testing/helper_process.h"
 #include "helper/testing/temp_folder.h"
@@ -65,6 +75,45 @@ mode_t modeOf(const std::string& path) {
   return ::stat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
 }
 
+// A child of the test's own, killed and reaped when the object goes.
+struct OwnChild {
+  pid_t pid = -1;
+  ~OwnChild() {
+    if (pid > 0 && ::kill(pid, SIGKILL) == 0) ::waitpid(pid, nullptr, 0);
+  }
+};
+
+// Forks a child that connects to `socketPath`, writes `bytes`, then runs
+// `program` (with the argument "30"), which inherits the connection.
+pid_t connectWriteExec(const std::string& socketPath, const std::string& bytes,
+                       const std::string& program) {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  socketPath.copy(address.sun_path, sizeof address.sun_path - 1);
+  const char* argv[] = {program.c_str(), "30", nullptr};
+  const pid_t pid = ::fork();
+  if (pid != 0) return pid;
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);  // no close-on-exec: the program keeps it
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      ::write(fd, bytes.data(), bytes.size()) != ssize_t(bytes.size()))
+    ::_exit(1);
+  ::execv(argv[0], const_cast<char* const*>(argv));
+  ::_exit(1);
+}
+
+// The descriptor limit that leaves process `pid` exactly `free` descriptors to
+// open: new ones take the lowest free numbers, and those above the limit stay open.
+rlim_t limitLeaving(pid_t pid, int free) {
+  std::set<int> open;
+  for (const auto& entry :
+       std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd"))
+    open.insert(std::stoi(entry.path().filename().string()));
+  int number = 0;
+  for (; free > 0; ++number)
+    if (!open.contains(number)) --free;
+  return rlim_t(number);
+}
+
 class HelperDaemon : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -82,18 +131,21 @@ class HelperDaemon : public ::testing::Test {
   json doc() const { return json::parse(readText(prefs), nullptr, false); }
   void writeConfig(const json& config) { testing::writeText(configPath, config.dump()); }
 
-  std::unique_ptr<ChildProcess> start(int tickMs = 60'000) {
+  std::unique_ptr<ChildProcess> start(int tickMs = 60'000, int idleMs = 60'000) {
     auto daemon = std::make_unique<ChildProcess>(
         KELVANE_PROXY_HELPER_PATH,
         std::vector<std::string>{"--config", configPath, "--prefs", prefs, "--saved-file", saved,
                                  "--socket", socket, "--tick-ms", std::to_string(tickMs),
-                                 "--log-stderr"},
+                                 "--idle-timeout-ms", std::to_string(idleMs), "--log-stderr"},
         tmp / "daemon.log");
     EXPECT_TRUE(daemon->waitForSocket(socket)) << readText(tmp / "daemon.log");
     return daemon;
   }
   std::string status() { return HelperClient(socket).request(kStatus).value_or("no reply"); }
   bool savedExists() const { return std::filesystem::exists(saved); }
+  bool logged(std::string_view line) const {
+    return readText(tmp / "daemon.log").find(std::string(line) + "\n") != std::string::npos;
+  }
 
   testing::TempFolder tmp;
   std::string prefs = tmp / "network-services.json";
@@ -228,6 +280,159 @@ TEST_F(HelperDaemon, CommandLineToolHoldsTheSwitchUntilInterrupted) {
   EXPECT_EQ(doc(), kOriginal);
   EXPECT_EQ(kelvane({"proxy", "enable", "--port", "80", "--socket", socket}, "bad.out")->stop(), 1);
   EXPECT_EQ(readText(tmp / "bad.out"), "kelvane: Invalid proxy address\n");
+}
+
+TEST_F(HelperDaemon, TemporaryFilesOfWritesCutShortAreRemovedBeforeServing) {
+  // What a kill between creating a temporary file and renaming it leaves.
+  const auto leftover = [](const std::string& target) {
+    const auto path = std::filesystem::path(target);
+    std::string name = (path.parent_path() / temporaryPattern(path.filename().string())).string();
+    const int fd = ::mkstemp(name.data());
+    if (fd >= 0) ::close(fd);
+    return name;
+  };
+  std::filesystem::create_directories(std::filesystem::path(saved).parent_path());
+  const std::string ours[] = {leftover(prefs), leftover(saved)};
+  const std::string others = leftover(configPath);  // in the same folder, but not of its files
+  auto daemon = start();
+  for (const auto& path : ours) {
+    EXPECT_FALSE(std::filesystem::exists(path)) << path;
+    EXPECT_TRUE(
+        logged("KelvaneProxyHelper: removed the temporary file a cut-short write left: " + path));
+  }
+  EXPECT_TRUE(std::filesystem::exists(others));
+  EXPECT_EQ(status(), kOff);
+}
+
+TEST_F(HelperDaemon, ARefusedEnableLeavesTheSwitchWithTheClientThatMadeIt) {
+  auto daemon = start();
+  auto holder = std::make_unique<HelperClient>(socket);
+  ASSERT_EQ(holder->request(enable(9091)), "{}");
+  HelperClient other(socket);
+  EXPECT_EQ(other.request(enable(80)), R"({"error":"Invalid proxy address"})");
+  std::filesystem::rename(prefs, prefs + ".away");
+  EXPECT_EQ(other.request(enable(9092)), R"({"error":"Can't open the network settings"})");
+  std::filesystem::rename(prefs + ".away", prefs);
+  EXPECT_EQ(doc(), switchedTo(9091));
+  holder.reset();  // the holder leaving puts the settings back, the other still connected
+  EXPECT_TRUE(eventually([&] { return other.request(kStatus) == kOff; }));
+  EXPECT_EQ(doc(), kOriginal);
+}
+
+TEST_F(HelperDaemon, ARequestWrittenBeforeAListedProgramTookOverTheProcessIsRefused) {
+  // sleep stands in for a listed client that keeps the descriptors it inherits;
+  // this test, which writes the request, is not listed.
+  const std::string listed = "/usr/bin/sleep";
+  if (!std::filesystem::exists(listed)) GTEST_SKIP() << "no " << listed;
+  writeConfig({{"teamID", "TESTTEAM01"}, {"clientPaths", {listed}}});
+  auto daemon = start();
+  // Stopped, the daemon accepts only once the program runs, when a check of
+  // the program alone would pass.
+  ASSERT_EQ(::kill(daemon->pid(), SIGSTOP), 0);
+  OwnChild client{connectWriteExec(socket, enable(9099) + "\n", listed)};
+  ASSERT_GT(client.pid, 0);
+  EXPECT_TRUE(eventually([&] {
+    std::error_code ec;
+    return std::filesystem::read_symlink("/proc/" + std::to_string(client.pid) + "/exe", ec) ==
+           listed;
+  }));
+  ASSERT_EQ(::kill(daemon->pid(), SIGCONT), 0);
+  EXPECT_TRUE(eventually([&] { return logged(Admission::kSpokeFirst); }));
+  EXPECT_EQ(doc(), kOriginal);
+  EXPECT_FALSE(savedExists());
+}
+
+TEST_F(HelperDaemon, ARequestAnotherProcessWritesOnAClientsConnectionIsRefused) {
+  auto daemon = start();
+  HelperClient client(socket);
+  ASSERT_EQ(client.greeting(), R"(["KelvaneProxyHelper",1])");
+  const pid_t child = ::fork();  // shares the admitted connection
+  if (child == 0) {
+    client.send(enable(9099) + "\n");
+    ::_exit(0);
+  }
+  ASSERT_GT(child, 0);
+  ::waitpid(child, nullptr, 0);
+  EXPECT_EQ(client.readLine(), std::nullopt);  // closed without a reply
+  EXPECT_TRUE(logged(Admission::kOtherWriter));
+  EXPECT_EQ(doc(), kOriginal);
+  EXPECT_EQ(status(), kOff);
+}
+
+TEST_F(HelperDaemon, ConnectionsWithoutRequestsAreClosedButNotTheSwitchHolders) {
+  auto daemon = start(/*tickMs=*/60'000, /*idleMs=*/1'500);
+  HelperClient holder(socket);
+  ASSERT_EQ(holder.request(enable(9091)), "{}");
+  HelperClient silent(socket);  // never says a word
+  HelperClient asked(socket);
+  ASSERT_EQ(asked.request(kStatus), kOn);  // asks once, then falls silent
+  const std::string closing = R"({"error":"Idle connection closed"})";
+  EXPECT_EQ(silent.readLine(), closing);
+  EXPECT_EQ(silent.readLine(), std::nullopt);
+  EXPECT_EQ(asked.readLine(), closing);
+  // The holder has been silent longer than either and is still served.
+  EXPECT_EQ(holder.request(kStatus), kOn);
+  EXPECT_EQ(doc(), switchedTo(9091));
+}
+
+TEST_F(HelperDaemon, ARequestThatWaitedLongerThanTheIdleTimeIsNoSilence) {
+  auto daemon = start(/*tickMs=*/60'000, /*idleMs=*/1'500);
+  HelperClient holder(socket);
+  ASSERT_EQ(holder.request(enable(9091)), "{}");
+  HelperClient other(socket);
+  {
+    // Another writer of the network settings holds their lock, so the restore waits.
+    const FileDescriptor lock(::open((prefs + ".lock").c_str(), O_RDWR | O_CLOEXEC));
+    ASSERT_EQ(::flock(lock.get(), LOCK_EX), 0);
+    other.send(R"({"call":"disable"})"
+               "\n");
+    std::this_thread::sleep_for(std::chrono::seconds(3));  // twice the idle time
+  }
+  EXPECT_EQ(other.readLine(), "{}");
+  EXPECT_EQ(other.request(kStatus), kOff);  // answered, not closed as idle
+  EXPECT_EQ(doc(), kOriginal);
+}
+
+TEST_F(HelperDaemon, EachUserHoldsABoundedNumberOfConnections) {
+  auto daemon = start();
+  std::vector<std::unique_ptr<HelperClient>> clients;
+  for (std::size_t i = 0; i < HelperService::kMaxConnectionsPerUser; ++i) {
+    clients.push_back(std::make_unique<HelperClient>(socket));
+    ASSERT_TRUE(clients.back()->greeting()) << i;
+  }
+  HelperClient refused(socket);
+  EXPECT_EQ(refused.greeting(), std::nullopt);
+  EXPECT_TRUE(logged(std::string(Admission::kTooManyConnections) +
+                     std::to_string(HelperService::kMaxConnectionsPerUser)));
+  clients.pop_back();
+  EXPECT_TRUE(eventually([&] { return status() == kOff; }));
+}
+
+TEST_F(HelperDaemon, AClientThatCannotBeCheckedIsRefusedForThatReason) {
+  auto daemon = start();
+  // Once it answers, the daemon holds every descriptor it keeps (the socket is there a
+  // moment before its signal handling is).
+  ASSERT_EQ(status(), kOff);
+  // Leaves the daemon three descriptors beyond those it holds: each admitted
+  // connection takes one, and the check of a new client needs two at once.
+  rlimit limit{};
+  ASSERT_EQ(::prlimit(daemon->pid(), RLIMIT_NOFILE, nullptr, &limit), 0);
+  limit.rlim_cur = limitLeaving(daemon->pid(), 3);
+  ASSERT_EQ(::prlimit(daemon->pid(), RLIMIT_NOFILE, &limit, nullptr), 0);
+  std::vector<std::unique_ptr<HelperClient>> admitted;
+  for (int i = 0; i < 8; ++i) {
+    auto client = std::make_unique<HelperClient>(socket);
+    if (!client->greeting()) break;
+    admitted.push_back(std::move(client));
+  }
+  EXPECT_LT(admitted.size(), 8u);
+  EXPECT_TRUE(logged(std::string(Admission::kUnchecked) +
+                     "its process status cannot be read: the helper has run out of file "
+                     "descriptors"))
+      << readText(tmp / "daemon.log");
+  EXPECT_FALSE(logged(Admission::kNoHardenedRuntime));
+  admitted.clear();  // with descriptors free again, clients are served
+  EXPECT_TRUE(eventually([&] { return status() == kOff; })) << readText(tmp / "daemon.log");
 }
 
 }  // namespace

@@ -12,6 +12,9 @@ namespace kelvane {
 struct ServerOptions {
   std::string socketPath = "/run/kelvane/proxyhelper.sock";
   std::chrono::milliseconds tickInterval{10'000};
+  // A connection that makes no request for this long is closed, unless it
+  // holds the switch.
+  std::chrono::milliseconds idleTimeout{60'000};
 };
 
 // Runs the daemon in this order: restore a leftover switch, start the watchdog

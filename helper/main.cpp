@@ -13,6 +13,7 @@
 #include "helper/helper_log.h"
 #include "helper/helper_server.h"
 #include "helper/helper_service.h"
+#include "helper/leftovers.h"
 #include "helper/port_probe.h"
 #include "helper/root_file_store.h"
 #include "helper/services_file_store.h"
@@ -26,6 +27,7 @@ struct Options {
   std::string savedFile = kelvane::ProxyHelperIDs::savedFile;
   kelvane::ServerOptions server;
   int64_t tickMs = 10'000;
+  int64_t idleTimeoutMs = 60'000;
   bool logToStderr = false;
 };
 
@@ -53,6 +55,10 @@ void addOptions(CLI::App& app, Options& o) {
   app.add_option("--tick-ms", o.tickMs, "Watchdog period in milliseconds")
       ->check(CLI::Range(int64_t{10}, int64_t{3'600'000}))
       ->capture_default_str();
+  app.add_option("--idle-timeout-ms", o.idleTimeoutMs,
+                 "Close connections that make no request for this long (not the switch's holder)")
+      ->check(CLI::Range(int64_t{10}, int64_t{3'600'000}))
+      ->capture_default_str();
   app.add_flag("--log-stderr", o.logToStderr, "Copy log lines to stderr");
 }
 
@@ -65,6 +71,7 @@ int main(int argc, char** argv) {
   CLI11_PARSE(app, argc, argv);
   if (o.prefsLock.empty()) o.prefsLock = o.prefs + ".lock";
   o.server.tickInterval = std::chrono::milliseconds(o.tickMs);
+  o.server.idleTimeout = std::chrono::milliseconds(o.idleTimeoutMs);
   ::signal(SIGPIPE, SIG_IGN);  // a client that hangs up mid-reply is not a reason to die
 
   kelvane::SystemLog log(o.logToStderr);
@@ -73,6 +80,11 @@ int main(int argc, char** argv) {
 
   kelvane::ServicesFileStore prefs(o.prefs, o.prefsLock, loaded.config.applyCommand);
   kelvane::RootFileStore file(o.savedFile);
+  // What writes cut short by a kill left behind goes before anything is served.
+  auto removed = prefs.removeLeftovers();
+  for (auto& path : kelvane::removeLeftoverTemporaries(file.path)) removed.push_back(path);
+  for (const auto& path : removed)
+    log.write("KelvaneProxyHelper: removed the temporary file a cut-short write left: " + path);
   kelvane::HelperCore core(prefs, file, kelvane::portAnswers);
   kelvane::ProcAdmissionChecks checks(std::move(loaded.config));
   kelvane::HelperService service(core, checks, log);

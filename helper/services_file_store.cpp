@@ -15,6 +15,7 @@
 #include <nlohmann/json.hpp>
 
 #include "core/support/file_io.h"
+#include "helper/leftovers.h"
 #include "helper/plist_json.h"
 
 extern char** environ;
@@ -170,6 +171,12 @@ PrefsWrite ServicesFileStore::write(const SettingsSet& settings) {
   if (applyCommand_.empty() || runCommand(applyCommand_, kApplyTimeoutMs))
     return PrefsWrite::applied;
   return PrefsWrite::committedNotApplied;
+}
+
+std::vector<std::string> ServicesFileStore::removeLeftovers() {
+  const FileLock lock(lockPath_);
+  if (!lock.locked()) return {};
+  return removeLeftoverTemporaries(path_);
 }
 
 }  // namespace kelvane

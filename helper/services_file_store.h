@@ -32,6 +32,10 @@ class ServicesFileStore final : public ProxyPrefsStore {
   // the lock or the replacement fails or read() could not open the document; committedNotApplied
   // when the apply command fails, cannot start or runs past its time limit.
   PrefsWrite write(const SettingsSet& settings) override;
+  // Takes the lock (waiting for it), so that no writer is midway, and removes
+  // the temporary files of the document that writes cut short left beside it.
+  // Returns their paths; none when the lock cannot be taken.
+  std::vector<std::string> removeLeftovers();
 
  private:
   std::string path_;

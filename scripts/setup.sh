@@ -15,6 +15,8 @@ packages=(
   libglib2.0-bin gvfs dbus-daemon
   # Browsers through their DevTools endpoint; a real headless browser in the tests.
   libcurl4-openssl-dev libwebsocketpp-dev chromium
+  # Traffic per process from the kernel's socket counters.
+  libmnl-dev
 )
 if [ "${KELVANE_WITH_CLANG:-0}" = 1 ]; then
   packages+=(clang libclang-rt-14-dev)

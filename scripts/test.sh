@@ -14,8 +14,12 @@ flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -
 ctest --test-dir "$root/build-asan" --output-on-failure -j "$jobs"
 
 # The disk cleanup's run control is shared between the user's thread and the
-# cleanup worker: its tests run once more under ThreadSanitizer. Only the one
-# test target that holds them is built, to keep the run short.
+# cleanup worker: its tests run once more under ThreadSanitizer. Only the test
+# targets that hold them are built, to keep the run short.
 cmake -S "$root" -B "$root/build-tsan" -G Ninja -DKELVANE_SANITIZE=thread "${flags[@]}" >/dev/null
-cmake --build "$root/build-tsan" --target kelvane_disk_tests
+cmake --build "$root/build-tsan" --target kelvane_disk_tests kelvane_engine_tests
 "$root/build-tsan/core/disk/kelvane_disk_tests" --gtest_filter='DiskRunControl.*:DiskRun.*'
+# So do the engine's runs: the executor's threads, the run task that posts its
+# results to the main queue, and the random walk through ticks and runs.
+"$root/build-tsan/core/engine/kelvane_engine_tests" \
+  --gtest_filter='Executor.*:MainQueue.*:ManualMainQueue.*:EngineRunTask.*:EngineSimulation.*:EngineDisk.*'

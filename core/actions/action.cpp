@@ -12,6 +12,9 @@ std::string Action::id() const {
   std::string text = std::string(rawValue(rule)) + ":" + std::to_string(pid) + ":" +
                      std::to_string(windowID.value_or(0));
   if (tab) text += ":" + tab->key();
+  // A whole browser window is told from the browser's other windows by its own window ID.
+  if (kind == ActionKind::closeBrowserWindow && windowTabs && !windowTabs->empty())
+    text += ":" + windowTabs->front().browser + ":" + std::to_string(windowTabs->front().windowID);
   if (disk) text += ":" + (disk->rule ? std::string(DiskRules::rawValue(*disk->rule)) : "picked");
   return text;
 }
@@ -32,8 +35,8 @@ void to_json(nlohmann::json& j, const Action& action) {
 }
 
 void from_json(const nlohmann::json& j, Action& action) {
-  action.rule = j.at("rule").get<Rule>();
-  action.kind = j.at("kind").get<ActionKind>();
+  action.rule = Fields::required<Rule>(j, "rule");
+  action.kind = Fields::required<ActionKind>(j, "kind");
   action.pid = Fields::required<int32_t>(j, "pid");
   action.windowID = Fields::optional<uint32_t>(j, "windowID");
   action.target = Fields::required<std::string>(j, "target");

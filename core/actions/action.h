@@ -9,9 +9,9 @@
 
 #include <nlohmann/json_fwd.hpp>
 
+#include "core/actions/rule.h"
 #include "core/disk_records/disk_records.h"
 #include "core/model/browser_tab.h"
-#include "core/actions/rule.h"
 #include "core/support/date.h"
 
 namespace kelvane {
@@ -36,9 +36,10 @@ struct Action {
   bool operator==(const Action&) const = default;
 
   // Returns the identity by which the action is recognised across plans: rule,
-  // process and window (0 when none), then the tab's key and the disk rule
-  // ("picked" for a job without one) when present. Reasons, targets and sizes
-  // take no part, so the same window on two ticks keeps its id.
+  // process and window (0 when none), then the tab's key, the browser and its
+  // own window ID for a whole browser window, and the disk rule ("picked" for a
+  // job without one) when present. Reasons, targets and sizes take no part, so
+  // the same window on two ticks keeps its id.
   std::string id() const;
 };
 

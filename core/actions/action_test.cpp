@@ -62,6 +62,26 @@ TEST(ActionId, NamesRuleProcessWindowTabAndDiskRule) {
   EXPECT_EQ(d.id(), "disk:0:0:derivedData");
 }
 
+TEST(ActionId, TellsTwoWindowsOfOneBrowserApart) {
+  auto windowOf = [](int64_t windowID) {
+    BrowserTab first = tab(0);
+    first.windowID = windowID;
+    return Action{.rule = Rule::browserWindow,
+                  .kind = ActionKind::closeBrowserWindow,
+                  .pid = 5,
+                  .windowTabs = std::vector<BrowserTab>{first}};
+  };
+  EXPECT_EQ(windowOf(7).id(), "browserWindow:5:0:com.google.Chrome:7");
+  EXPECT_NE(windowOf(7).id(), windowOf(8).id());
+  Action recorded = windowOf(7);  // run records keep no tab list
+  recorded.windowTabs = std::vector<BrowserTab>{};
+  EXPECT_EQ(recorded.id(), "browserWindow:5:0");
+  // Tab lists of other kinds take no part.
+  Action t{.rule = Rule::tab, .kind = ActionKind::closeTab, .pid = 5, .tab = tab(1)};
+  t.windowTabs = std::vector<BrowserTab>{tab(2)};
+  EXPECT_EQ(t.id(), "tab:5:0:com.google.Chrome:7:https://a.test/x");
+}
+
 TEST(ActionJson, RoundTripsEveryFieldAndOmitsAbsentOnes) {
   const Action a = full();
   EXPECT_EQ(decodeJson<Action>(*encodeValue(a)), a);

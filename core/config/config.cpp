@@ -18,15 +18,6 @@ std::vector<std::string> strings(const std::array<std::string_view, N>& list) {
   return {list.begin(), list.end()};
 }
 
-// Reads a whole number and clamps it, noting an issue when clamping changed it.
-int64_t clampedCount(const nlohmann::json& j, const char* key, int64_t fallback, int64_t low,
-                     int64_t high, bool& issue) {
-  const int64_t read = Lenient::read<int64_t>(j, key, fallback, issue);
-  const int64_t kept = std::clamp(read, low, high);
-  if (kept != read) issue = true;
-  return kept;
-}
-
 // Reads a nested record with its own lenient reader and folds its issues into ours.
 template <class Record>
 Record nested(const nlohmann::json& j, const char* key, bool& issue) {
@@ -67,7 +58,7 @@ std::optional<Config> Config::fromJSON(const nlohmann::json& j, Date now) {
   if (!j.is_object()) return std::nullopt;
   Config c;
   bool issue = false;
-  c.scheduleMinutes = clampedCount(j, "scheduleMinutes", 15, 1, 1440, issue);
+  c.scheduleMinutes = Lenient::clamped<int64_t>(j, "scheduleMinutes", 15, {1, 1440}, issue);
   c.limits = nested<Limits>(j, "limits", issue);
   c.allowlist = nested<Allowlist>(j, "allowlist", issue);
   c.usageAlerts = nested<UsageAlerts>(j, "usageAlerts", issue);
@@ -77,7 +68,7 @@ std::optional<Config> Config::fromJSON(const nlohmann::json& j, Date now) {
   c.ignoredFiles = readTextList(j, "ignoredFiles", {}, {}, issue);
   c.learningUntil = learningEnd(j, now, issue);
   c.speedTestAuto = Lenient::read<bool>(j, "speedTestAuto", true, issue);
-  c.speedTestBudgetGB = clampedCount(j, "speedTestBudgetGB", 200, 1, 10000, issue);
+  c.speedTestBudgetGB = Lenient::clamped<int64_t>(j, "speedTestBudgetGB", 200, {1, 10000}, issue);
   c.sslProxyHosts = readTextList(j, "sslProxyHosts", {}, {}, issue);
   c.sslNeverHosts = readTextList(j, "sslNeverHosts", strings(defaultNeverHosts),
                                  strings(defaultNeverHosts), issue);

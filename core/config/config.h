@@ -14,16 +14,12 @@
 #include "core/config/allowlist.h"
 #include "core/config/limits.h"
 #include "core/config/usage_alerts.h"
-#include "core/proxy/proxy_rules.h"
 #include "core/support/date.h"
 
 namespace kelvane {
 
 // Holds every user setting; `Config::fresh` gives a first start's.
 struct Config {
-  // The browsers the system can sweep.
-  static constexpr std::array<std::string_view, 3> allBrowsers{
-      "com.google.Chrome", "com.google.Chrome.canary", "com.apple.Safari"};
   // The browsers swept when the user has not chosen.
   static constexpr std::array<std::string_view, 2> defaultBrowsers{"com.google.Chrome",
                                                                    "com.google.Chrome.canary"};
@@ -53,24 +49,14 @@ struct Config {
   // Compares every setting; decodeIssues takes no part.
   bool operator==(const Config& other) const;
 
-  // The interception rules the application hands to the local proxy.
-  ProxyRules proxyRules() const { return ProxyRules{sslProxyHosts, sslNeverHosts}; }
-
   // Returns the configuration of a first start: every default, learning for a day from `now`.
   static Config fresh(Date now);
   // Reads a stored configuration leniently (see the file comment); nullopt
   // only when `j` is not an object. `now` dates a missing learningUntil.
   [[nodiscard]] static std::optional<Config> fromJSON(const nlohmann::json& j, Date now);
-  // As above from text; nullopt also when `text` is not JSON.
+  // As above from text; nullopt also when `text` is not JSON. Text is passed as
+  // a std::string_view: a std::string or C string would fit both overloads.
   [[nodiscard]] static std::optional<Config> fromJSON(std::string_view text, Date now);
-  // Read text as above; without these, a C string or std::string argument would be
-  // ambiguous (a JSON string value can be made from it too).
-  [[nodiscard]] static std::optional<Config> fromJSON(const std::string& text, Date now) {
-    return fromJSON(std::string_view(text), now);
-  }
-  [[nodiscard]] static std::optional<Config> fromJSON(const char* text, Date now) {
-    return fromJSON(std::string_view(text ? text : ""), now);
-  }
 };
 
 // Writes the thirteen settings, nested records with their own keys; never decodeIssues.

@@ -68,6 +68,24 @@ std::string bytes(uint64_t count) {
 
 std::string fileBytes(int64_t count) { return byteCount(count < 0 ? 0 : uint64_t(count), 1000); }
 
+std::string fileSize(int64_t count) {
+  if (count < 1000) {
+    const int64_t n = std::max<int64_t>(count, 0);
+    return std::to_string(n) + (n == 1 ? " byte" : " bytes");
+  }
+  size_t unit = 0;
+  double value = static_cast<double>(count) / 1000;
+  // Three digits: two decimals below 10, one below 100, none below 1000; a value that
+  // rounds to 1000 moves on to the next unit.
+  const auto decimals = [](double v) { return v < 9.995 ? 2 : v < 99.95 ? 1 : 0; };
+  while (roundTo(value, decimals(value)) >= 1000 && unit + 1 < kUnits.size()) {
+    value /= 1000;
+    ++unit;
+  }
+  return printed(("%." + std::to_string(decimals(value)) + "f").c_str(), value) + " " +
+         std::string(kUnits[unit].name);
+}
+
 std::string rate(double bytesPerSecond) {
   const double rounded = bytesPerSecond > 0 ? std::round(bytesPerSecond) : 0;
   if (rounded == 0) return "0 KB/s";

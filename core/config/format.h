@@ -19,6 +19,11 @@ std::string bytes(uint64_t count);
 // Renders a byte count in 1000 multiples (file style), as disk sizes are
 // shown: 1000 bytes is "1 KB". Negative counts read as 0.
 std::string fileBytes(int64_t count);
+// Renders a byte count in 1000 multiples with three significant digits, trailing
+// zeros kept so that columns of sizes read alike: "0 bytes", "1 byte", "999 bytes",
+// "1.00 KB", "12.3 MB", "123 GB". A count that rounds up to 1000 of a unit is shown
+// in the next one (999,999 bytes is "1.00 MB"). Negative counts read as 0.
+std::string fileSize(int64_t count);
 // Renders a transfer rate in file style plus "/s"; below half a byte per
 // second (negatives and NaN included) "0 KB/s".
 std::string rate(double bytesPerSecond);

@@ -40,6 +40,28 @@ TEST(FormatBytes, FileStyleAtEachUnitBoundary) {
   for (const auto& [count, text] : cases) EXPECT_EQ(Format::fileBytes(count), text) << count;
 }
 
+TEST(FormatBytes, ThreeSignificantDigitsAtEachBoundary) {
+  // Trailing zeros stay, so that a column of sizes reads alike; a count that rounds up
+  // to 1000 of a unit moves on to the next.
+  const std::pair<int64_t, const char*> cases[] = {
+      {-5, "0 bytes"},
+      {1, "1 byte"},
+      {999, "999 bytes"},
+      {1000, "1.00 KB"},
+      {1234, "1.23 KB"},
+      {9994, "9.99 KB"},
+      {9995, "10.0 KB"},
+      {99949, "99.9 KB"},
+      {99950, "100 KB"},
+      {999499, "999 KB"},
+      {999500, "1.00 MB"},
+      {123456789, "123 MB"},
+      {1500000000000, "1.50 TB"},
+      {std::numeric_limits<int64_t>::max(), "9.22 EB"},
+  };
+  for (const auto& [count, text] : cases) EXPECT_EQ(Format::fileSize(count), text) << count;
+}
+
 TEST(FormatNumbers, RatesSpeedsLatenciesAndDurations) {
   // A rate rounds to whole bytes first. Mbps and ms keep one decimal below ten,
   // decided on the rounded value (9.96 is "10"; 9.96 Mbps is below ten before

@@ -113,10 +113,8 @@ void from_json(const nlohmann::json& j, Limits& limits) {
   }
   bool issue = false;
   for (const auto& field : kFields) {
-    const double read = Lenient::read<double>(j, field.key, limits.*field.member, issue);
-    const double kept = std::clamp(read, field.low, field.high);
-    if (kept != read) issue = true;
-    limits.*field.member = kept;
+    limits.*field.member =
+        Lenient::clamped(j, field.key, limits.*field.member, {field.low, field.high}, issue);
   }
   limits.decodeIssues = issue;
 }

@@ -1,6 +1,5 @@
 #include "core/config/usage_alerts.h"
 
-#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -12,15 +11,6 @@
 
 namespace kelvane {
 namespace {
-
-// Reads a number and clamps it, noting an issue when clamping changed it.
-double clampedNumber(const nlohmann::json& j, const char* key, double fallback, double low,
-                     double high, bool& issue) {
-  const double read = Lenient::read<double>(j, key, fallback, issue);
-  const double kept = std::clamp(read, low, high);
-  if (kept != read) issue = true;
-  return kept;
-}
 
 std::string shortest(double value) {
   char buffer[400];  // "%.0f" of the largest double needs 309 digits.
@@ -54,8 +44,8 @@ void from_json(const nlohmann::json& j, UsageAlerts& alerts) {
   bool issue = false;
   alerts.on = Lenient::read<bool>(j, "on", true, issue);
   alerts.never = readTextList(j, "never", {}, {}, issue);
-  alerts.appCPUCores = clampedNumber(j, "appCPUCores", 2.0, 0.5, 64.0, issue);
-  alerts.appCPUWindow = clampedNumber(j, "appCPUWindow", 600, 60, 3600, issue);
+  alerts.appCPUCores = Lenient::clamped(j, "appCPUCores", 2.0, {0.5, 64.0}, issue);
+  alerts.appCPUWindow = Lenient::clamped(j, "appCPUWindow", 600.0, {60, 3600}, issue);
   alerts.decodeIssues = issue;
 }
 

@@ -1,8 +1,8 @@
 #pragma once
 // DiskEnvironment: everything the disk scanner needs from the machine, gathered by
-// the host for one scan: the home folder, the moment, what is running and open, the
-// user's kept paths, and closures that find and run tools, search for large items and
-// read added-to-folder dates. Tests fill it with fakes.
+// the host for one scan: the home folder, the moment, what is running, the user's kept
+// paths, and closures that tell what running programs hold, find and run tools, search
+// for large items and read added-to-folder dates. Tests fill it with fakes.
 #include <functional>
 #include <optional>
 #include <set>
@@ -21,12 +21,15 @@ struct DiskEnvironment {
   std::vector<std::string> projectRoots;  // Folders searched for projects, "~" expanded.
   std::set<std::string> runningBundleIDs;
   std::set<std::string> runningNames;  // Names of running processes.
-  std::set<std::string> openFiles;     // Paths of files some process holds open.
   std::vector<std::string> kept;       // Kept paths, from DiskPaths::keptEntries.
   std::set<std::string> ignored;       // Paths the user dismissed from the suggestions.
   // The folder holding the Trash's items, which `added` dates by their arrival there;
   // empty for home + "/.Trash".
   std::string trash;
+  // Says why the item at a path, or anything inside it, may not be touched now because a
+  // running program holds it ("open in node (pid 42)"); nullopt when none does. An empty
+  // function finds nothing held.
+  std::function<std::optional<std::string>(const std::string& path)> inUse;
   // Finds a tool by name; an empty function finds nothing.
   std::function<std::optional<std::string>(const std::string& name)> tool;
   // Runs a command (the tool's path first); nullopt when it could not run. An empty

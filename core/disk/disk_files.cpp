@@ -1,20 +1,28 @@
 #include "core/disk/disk_files.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <dirent.h>
+#include <fcntl.h>
 #include <limits>
 #include <sys/stat.h>
 
 #include "core/disk/file_walk.h"
+#include "core/support/file_io.h"
 #include "core/support/hashing.h"
 
 namespace kelvane {
 
-bool HardLinks::firstTime(uint64_t device, uint64_t inode) {
+bool Tally::firstTime(uint64_t device, uint64_t inode) {
   return seen_.insert(Key{device, inode}).second;
 }
 
-size_t HardLinks::KeyHash::operator()(const Key& key) const noexcept {
+void Tally::count(int64_t bytes) {
+  if (__builtin_add_overflow(bytes_, bytes, &bytes_)) bytes_ = std::numeric_limits<int64_t>::max();
+  if (++items_ % kProgressEvery == 0 && observer_) observer_(items_, bytes_);
+}
+
+size_t Tally::KeyHash::operator()(const Key& key) const noexcept {
   return hashValues(key.device, key.inode);
 }
 
@@ -34,11 +42,9 @@ void addSaturating(int64_t& sum, int64_t value) {
   if (__builtin_add_overflow(sum, value, &sum)) sum = std::numeric_limits<int64_t>::max();
 }
 
-// The blocks an item holds that removing it could free: none for links and folders'
-// contents are walked separately; a hard-linked file only where it is first met.
-int64_t allocated(const struct stat& info, HardLinks& links) {
-  if (S_ISLNK(info.st_mode)) return 0;
-  if (!S_ISDIR(info.st_mode) && info.st_nlink > 1 && !links.firstTime(info.st_dev, info.st_ino))
+// The blocks an item holds itself; a file with several links only where it is first met.
+int64_t allocated(const struct stat& info, Tally& tally) {
+  if (!S_ISDIR(info.st_mode) && info.st_nlink > 1 && !tally.firstTime(info.st_dev, info.st_ino))
     return 0;
   int64_t bytes = 0;
   if (__builtin_mul_overflow(static_cast<int64_t>(info.st_blocks), int64_t{512}, &bytes))
@@ -91,26 +97,53 @@ std::vector<std::string> entries(const std::string& dir) {
   return names;
 }
 
+bool listable(const std::string& dir) {
+  DIR* handle = ::opendir(dir.c_str());
+  if (handle) ::closedir(handle);
+  return handle != nullptr;
+}
+
 bool isDir(const std::string& path) {
   struct stat info {};
   return ::lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-int64_t size(const std::string& path, HardLinks& links) {
+Measured measure(const std::string& path, Tally& tally) {
+  Measured measured;
   struct stat info {};
-  if (::lstat(path.c_str(), &info) != 0) return 0;
-  if (!S_ISDIR(info.st_mode)) return allocated(info, links);
-  int64_t sum = 0;
-  FileWalk::walk(path, [&](const FileWalk::Item& item) {
-    addSaturating(sum, allocated(item.info, links));
+  if (::lstat(path.c_str(), &info) != 0) {
+    if (errno == ENOENT || errno == ENOTDIR) {
+      measured.found = false;
+    } else {
+      measured.gaps = FileWalk::Gaps{.unreadable = 1, .first = path};
+    }
+    return measured;
+  }
+  measured.bytes = allocated(info, tally);
+  tally.count(measured.bytes);
+  if (!S_ISDIR(info.st_mode)) return measured;
+  const auto walked = FileWalk::walk(path, [&](const FileWalk::Item& item) {
+    const int64_t bytes = allocated(item.info, tally);
+    addSaturating(measured.bytes, bytes);
+    tally.count(bytes);
     return Next::descend;
   });
-  return sum;
+  measured.gaps = walked.gaps;
+  if (!walked.opened) measured.gaps.add(FileWalk::Gaps{.unreadable = 1, .first = path});
+  return measured;
 }
 
 int64_t size(const std::string& path) {
-  HardLinks links;
-  return size(path, links);
+  Tally tally;
+  return measure(path, tally).bytes;
+}
+
+std::optional<std::string> smallFile(const std::string& path, size_t maxBytes) {
+  // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer; fstat then
+  // refuses it (and devices and sockets) before anything is read.
+  const FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (!fd.valid()) return std::nullopt;
+  return readDescriptor(fd.get(), maxBytes);
 }
 
 std::optional<Date> modified(const std::string& path) {
@@ -133,20 +166,23 @@ std::optional<Date> newestSource(const std::string& project, Date after) {
       });
 }
 
-std::vector<std::string> projects(const std::string& root, int depth) {
-  std::vector<std::string> found;
+ProjectSearch projects(const std::string& root, int depth) {
+  ProjectSearch search;
   std::vector<std::pair<std::string, int>> queue{{root, 0}};
   for (size_t next = 0; next < queue.size(); ++next) {
     const auto [dir, level] = queue[next];  // a copy: the queue grows below
-    if (holdsMarker(dir)) found.push_back(dir);
+    if (holdsMarker(dir)) search.found.push_back(dir);
     if (level >= depth) continue;
-    for (auto& entry : entries(dir)) {
+    auto listed = entries(dir);
+    if (listed.empty() && !listable(dir) && isDir(dir))
+      search.gaps.add(FileWalk::Gaps{.unreadable = 1, .first = dir});
+    for (auto& entry : listed) {
       const std::string_view name = lastName(entry);
       if (name.starts_with('.') || name.ends_with(".app") || named(name, kHeavyFolders)) continue;
       if (isDir(entry)) queue.emplace_back(std::move(entry), level + 1);
     }
   }
-  return found;
+  return search;
 }
 
 bool inGit(const std::string& path) {

@@ -29,25 +29,29 @@ std::string lastComponent(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// "3 items · npm, pnpm · 1.2 GB": the item count, the tools, the size.
-std::string reasonText(size_t items, const std::vector<std::vector<std::string>>& commands,
-                       int64_t bytes) {
+}  // namespace
+
+std::string summary(int64_t count, const std::vector<std::vector<std::string>>& commands,
+                    int64_t bytes, std::string (*size)(int64_t)) {
   std::vector<std::string> parts;
-  if (items == 1) parts.push_back("1 item");
-  if (items > 1) parts.push_back(std::to_string(items) + " items");
-  std::string tools;
+  if (count == 1) parts.push_back("1 item");
+  if (count > 1) parts.push_back(std::to_string(count) + " items");
+  // One uninstall per toolchain runs rustup several times; it is named once.
+  std::vector<std::string> tools;
   for (const auto& command : commands) {
     if (command.empty()) continue;
-    tools += (tools.empty() ? "" : ", ") + lastComponent(command.front());
+    std::string tool = lastComponent(command.front());
+    if (std::find(tools.begin(), tools.end(), tool) == tools.end())
+      tools.push_back(std::move(tool));
   }
-  if (!tools.empty()) parts.push_back(tools);
+  std::string named;
+  for (const auto& tool : tools) named += (named.empty() ? "" : ", ") + tool;
+  if (!named.empty()) parts.push_back(std::move(named));
   std::string text;
   for (const auto& part : parts) text += (text.empty() ? "" : " · ") + part;
-  if (bytes >= 1) text += " · " + Format::fileBytes(bytes);
+  if (bytes >= 1) text += (text.empty() ? "" : " · ") + size(bytes);
   return text;
 }
-
-}  // namespace
 
 std::vector<Action> plan(const std::optional<DiskScan>& scan, const Config& config,
                          bool weeklyDue) {
@@ -86,13 +90,13 @@ std::optional<Action> action(DiskRule rule, const DiskScan& scan, const Config& 
   if (items.empty() && ruleScan.commands.empty()) return std::nullopt;
 
   const int64_t bytes = std::max<int64_t>(ruleScan.bytes - std::min(dropped, ruleScan.bytes), 0);
+  const auto count = static_cast<int64_t>(items.size());
   Action a{.rule = Rule::disk,
            .kind = ActionKind::cleanDisk,
            .pid = 0,
            .target = std::string(DiskRules::title(rule)),
-           .reason = reasonText(items.size(), ruleScan.commands, bytes),
+           .reason = summary(count, ruleScan.commands, bytes, Format::fileBytes),
            .memory = 0};
-  const auto count = static_cast<int64_t>(items.size());
   a.disk =
       DiskJob{rule, std::move(items), ruleScan.commands, bytes, count, rule == DiskRule::downloads};
   return a;

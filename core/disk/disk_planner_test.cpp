@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "core/config/format.h"
+
 namespace kelvane {
 namespace {
 
@@ -66,6 +68,18 @@ TEST(DiskPlanner, ReasonsForCommandsBuildsUnderTodaysRootsAndDownloads) {
   const auto builds = DiskPlanner::action(DiskRule::builds, scan, c)->disk;
   EXPECT_EQ(builds->items, (std::vector<DiskItem>{item("/h/Projects/app/node_modules", 10)}));
   EXPECT_EQ(builds->bytes, 10);
+}
+
+TEST(DiskPlanner, ATextNamesEachToolOnce) {
+  const std::vector<std::vector<std::string>> uninstalls = {
+      {"/h/.cargo/bin/rustup", "toolchain", "uninstall", "a"},
+      {"/h/.cargo/bin/rustup", "toolchain", "uninstall", "b"},
+      {"/usr/bin/npm", "cache", "clean"},
+      {"/opt/rustup", "toolchain", "uninstall", "c"}};
+  const auto scan = scanWith({{DiskRule::libraries, {{item("/h/.nvm/v1", 5)}, uninstalls, 5, {}}}});
+  EXPECT_EQ(DiskPlanner::action(DiskRule::libraries, scan, config())->reason,
+            "1 item · rustup, npm · 5 bytes");
+  EXPECT_EQ(DiskPlanner::summary(0, {}, 1500, Format::fileSize), "1.50 KB");
 }
 
 TEST(DiskPlanner, PlanHonoursRulesSwitchedOffAndTheWeeklySlot) {

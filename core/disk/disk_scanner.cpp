@@ -5,6 +5,7 @@
 
 #include "core/disk/file_walk.h"
 #include "core/disk/scan_helpers.h"
+#include "core/disk_records/disk_paths.h"
 #include "core/support/text.h"
 
 namespace kelvane::DiskScanner {
@@ -17,10 +18,12 @@ constexpr int64_t kSuggestionAlways = 1'000'000'000;
 constexpr double kSuggestionUnused = 15'552'000;  // 180 days
 constexpr size_t kMaxSuggestions = 50;
 
-bool listable(const std::string& dir) {
-  DIR* handle = ::opendir(dir.c_str());
-  if (handle) ::closedir(handle);
-  return handle != nullptr;
+// The entries of `dir`; a folder that is there but cannot be listed is noted.
+std::vector<std::string> listed(const std::string& dir, RuleItems& items) {
+  auto found = entries(dir);
+  if (found.empty() && isDir(dir) && !listable(dir))
+    items.leftOut().unlooked(FileWalk::Gaps{.unreadable = 1, .first = dir});
+  return found;
 }
 
 // The folder of the Trash's items: the host's, else the home's .Trash.
@@ -30,20 +33,12 @@ std::string trashFolder(const DiskEnvironment& env) {
 
 bool holdsGit(const std::string& path) { return DiskPaths::exists(path + "/.git"); }
 
-// Whether some process holds a file open inside `folder`.
-bool inUse(const std::set<std::string>& openFiles, const std::string& folder) {
-  const std::string prefix = folder + "/";
-  const auto first = openFiles.lower_bound(prefix);
-  return first != openFiles.end() && first->starts_with(prefix);
-}
-
 // Whether the cache folder of an application is to be left alone this time.
-bool cacheInUse(const DiskEnvironment& env, const std::string& folder) {
+bool cacheLeftAlone(const DiskEnvironment& env, const std::string& folder) {
   const std::string name(lastName(folder));
   if (name == "Homebrew" && tool(env, "brew")) return true;
   if (name == "pip" && (tool(env, "pip3") || tool(env, "pip"))) return true;  // package caches
   if (name.starts_with("com.apple.") || env.runningBundleIDs.contains(name)) return true;
-  if (inUse(env.openFiles, folder)) return true;
   const auto changed = modified(folder);
   return changed && env.now.since(*changed) < kHour;
 }
@@ -90,116 +85,125 @@ const std::vector<PackageTool>& packageTools() {
 
 DiskScan scan(const DiskEnvironment& env) { return scan(env, {}); }
 
-DiskScan scan(const DiskEnvironment& env, const StepObserver& starting) {
-  HardLinks links;
+DiskScan scan(const DiskEnvironment& env, const ProgressObserver& progress) {
+  std::string_view current;
+  Tally tally([&](uint64_t items, int64_t bytes) {
+    if (progress) progress(ScanProgress{current, items, bytes});
+  });
   DiskScan result{.at = env.now, .home = env.home};
+  const auto begin = [&](std::string_view step) {
+    current = step;
+    if (progress) progress(ScanProgress{step, tally.items(), tally.bytes()});
+  };
   const auto step = [&](DiskRule rule, auto measure) {
-    if (starting) starting(DiskRules::title(rule));
+    begin(DiskRules::title(rule));
     result.rules[rule] = measure();
   };
-  step(DiskRule::caches, [&] { return caches(env, links); });
-  step(DiskRule::logs, [&] { return logs(env, links); });
-  step(DiskRule::derivedData, [&] { return derivedData(env, links); });
+  step(DiskRule::caches, [&] { return caches(env, tally); });
+  step(DiskRule::logs, [&] { return logs(env, tally); });
+  step(DiskRule::derivedData, [&] { return derivedData(env, tally); });
   step(DiskRule::downloads, [&] {
-    auto [found, access] = downloads(env, links);
+    auto [found, access] = downloads(env, tally);
     result.downloadsAccess = access;
     return found;
   });
   step(DiskRule::trash, [&] {
-    auto [found, access] = trash(env, links);
+    auto [found, access] = trash(env, tally);
     result.fullDiskAccess = access;
     return found;
   });
-  step(DiskRule::builds, [&] { return builds(env, links); });
-  step(DiskRule::libraries, [&] { return libraries(env, links); });
-  step(DiskRule::packageCaches, [&] { return packageCaches(env, links); });
+  step(DiskRule::builds, [&] { return builds(env, tally); });
+  step(DiskRule::libraries, [&] { return libraries(env, tally); });
+  step(DiskRule::packageCaches, [&] { return packageCaches(env, tally); });
   step(DiskRule::docker, [&] { return docker(env); });
   step(DiskRule::simulators, [&] { return simulators(env); });
-  if (starting) starting("Large items");
+  begin("Large items");
   result.suggestions = suggestions(env);
   return result;
 }
 
-DiskRuleScan caches(const DiskEnvironment& env, HardLinks& links) {
+DiskRuleScan caches(const DiskEnvironment& env, Tally& tally) {
   const std::string root = env.home + "/Library/Caches";
-  std::vector<DiskItem> items;
-  for (const auto& folder : entries(root)) {
-    if (!isDir(folder) || cacheInUse(env, folder)) continue;
-    for (const auto& entry : entries(folder))
-      if (admitted(entry, root, env)) items.push_back(itemAt(entry, root, links));
+  RuleItems items(env, tally);
+  for (const auto& folder : listed(root, items)) {
+    if (!isDir(folder) || cacheLeftAlone(env, folder) || !items.free(folder)) continue;
+    for (const auto& entry : listed(folder, items)) items.offer(entry, root);
   }
-  return withItems(std::move(items));
+  return std::move(items).scan();
 }
 
-DiskRuleScan logs(const DiskEnvironment& env, HardLinks& links) {
+DiskRuleScan logs(const DiskEnvironment& env, Tally& tally) {
   const std::string root = env.home + "/Library/Logs";
   const Date cutoff = env.now - kWeek;
+  RuleItems items(env, tally);
   std::vector<std::string> old;
   if (isDir(root)) {
-    FileWalk::walk(root, [&](const FileWalk::Item& item) {
+    const auto walked = FileWalk::walk(root, [&](const FileWalk::Item& item) {
       if (S_ISREG(item.info.st_mode) &&
           Date::fromUnix(FileWalk::unixSeconds(item.info.st_mtim)) < cutoff)
         old.push_back(item.path());
       return FileWalk::Next::descend;
     });
+    items.leftOut().unlooked(walked.gaps);
+    if (!walked.opened) items.leftOut().unlooked(FileWalk::Gaps{.unreadable = 1, .first = root});
   }
   std::sort(old.begin(), old.end());
-  std::vector<DiskItem> items;
-  for (const auto& path : old)
-    if (admitted(path, root, env)) items.push_back(itemAt(path, root, links));
-  return withItems(std::move(items));
+  for (const auto& path : old) items.offer(path, root);
+  return std::move(items).scan();
 }
 
-DiskRuleScan derivedData(const DiskEnvironment& env, HardLinks& links) {
+DiskRuleScan derivedData(const DiskEnvironment& env, Tally& tally) {
   if (env.runningNames.contains("xcodebuild")) return DiskRuleScan{.note = "xcodebuild is running"};
   const std::string root = env.home + "/Library/Developer/Xcode/DerivedData";
   const Date cutoff = env.now - kWeek;
-  std::vector<DiskItem> items;
-  for (const auto& folder : entries(root)) {
-    if (!isDir(folder) || !admitted(folder, root, env)) continue;
+  RuleItems items(env, tally);
+  for (const auto& folder : listed(root, items)) {
+    if (!isDir(folder) || !items.admitted(folder, root)) continue;
     std::optional<Date> newest = modified(folder);
-    for (const auto& entry : entries(folder)) {
+    for (const auto& entry : entries(folder)) {  // an unreadable one is noted when measured
       const auto date = modified(entry);
       if (date && (!newest || *date > *newest)) newest = date;
     }
-    if (newest.value_or(Date::distantFuture()) < cutoff)
-      items.push_back(itemAt(folder, root, links));
+    if (newest.value_or(Date::distantFuture()) < cutoff) items.offer(folder, root);
   }
-  return withItems(std::move(items));
+  return std::move(items).scan();
 }
 
-std::vector<DiskItem> addedLongAgo(const std::string& dir, const DiskEnvironment& env,
-                                   bool downloads, HardLinks& links) {
+void addedLongAgo(const std::string& dir, const DiskEnvironment& env, bool downloads,
+                  RuleItems& items) {
   const Date cutoff = env.now - kMonth;
-  std::vector<DiskItem> items;
-  for (const auto& entry : entries(dir)) {
+  for (const auto& entry : listed(dir, items)) {
     const auto added = env.added ? env.added(entry) : std::nullopt;
-    if (!added || !(*added < cutoff) || !admitted(entry, dir, env)) continue;
+    if (!added || !(*added < cutoff) || !items.admitted(entry, dir)) continue;
     if (downloads) {
       if (lastName(entry).starts_with('.') || holdsGit(entry)) continue;
       if (!(lastTouched(entry, cutoff) < cutoff)) continue;
     }
-    items.push_back(itemAt(entry, dir, links));
+    items.offer(entry, dir);
   }
-  return items;
 }
 
-std::pair<DiskRuleScan, bool> downloads(const DiskEnvironment& env, HardLinks& links) {
+std::pair<DiskRuleScan, bool> downloads(const DiskEnvironment& env, Tally& tally) {
   const std::string folder = env.home + "/Downloads";
   if (DiskPaths::exists(folder) && !listable(folder))
     return {DiskRuleScan{.note = "needs access to Downloads"}, false};
-  return {withItems(addedLongAgo(folder, env, true, links)), true};
+  RuleItems items(env, tally);
+  addedLongAgo(folder, env, true, items);
+  return {std::move(items).scan(), true};
 }
 
-std::pair<DiskRuleScan, bool> trash(const DiskEnvironment& env, HardLinks& links) {
+std::pair<DiskRuleScan, bool> trash(const DiskEnvironment& env, Tally& tally) {
   const std::string folder = trashFolder(env);
   if (!DiskPaths::exists(folder)) return {DiskRuleScan{}, true};
   if (!listable(folder)) return {DiskRuleScan{.note = "needs Full Disk Access"}, false};
-  return {withItems(addedLongAgo(folder, env, false, links)), true};
+  RuleItems items(env, tally);
+  addedLongAgo(folder, env, false, items);
+  return {std::move(items).scan(), true};
 }
 
-DiskRuleScan packageCaches(const DiskEnvironment& env, HardLinks& links) {
-  DiskRuleScan scan;
+DiskRuleScan packageCaches(const DiskEnvironment& env, Tally& tally) {
+  RuleItems items(env, tally);
+  std::vector<std::vector<std::string>> commands;
   for (const auto& row : packageTools()) {
     std::optional<std::string> found;
     for (const auto& name : row.names)
@@ -208,17 +212,18 @@ DiskRuleScan packageCaches(const DiskEnvironment& env, HardLinks& links) {
     if (!found || DiskPaths::kept(cache, env.kept)) continue;
     std::vector<std::string> command{*found};
     command.insert(command.end(), row.args.begin(), row.args.end());
-    scan.commands.push_back(std::move(command));
-    addBytes(scan.bytes, size(cache, links));
+    commands.push_back(std::move(command));
+    // The tool cleans its own cache whatever this look could read of it.
+    const Measured measured = measure(cache, tally);
+    items.leftOut().unlooked(measured.gaps);
+    items.addBytes(measured.bytes);
   }
   const std::string crates = env.home + "/.cargo/registry/cache";
-  for (const auto& entry : entries(crates)) {
-    if (!admitted(entry, crates, env)) continue;
-    scan.items.push_back(itemAt(entry, crates, links));
-    addBytes(scan.bytes, scan.items.back().bytes);
-  }
-  if (scan.commands.empty() && scan.items.empty()) scan.note = "no package tool found";
-  return scan;
+  for (const auto& entry : listed(crates, items)) items.offer(entry, crates);
+  const bool none = commands.empty() && items.empty();
+  return std::move(items).scan(
+      std::move(commands),
+      none ? std::optional<std::string>("no package tool found") : std::nullopt);
 }
 
 DiskRuleScan docker(const DiskEnvironment& env) {

@@ -1,15 +1,16 @@
 #include "core/disk/disk_scanner.h"
 
 #include <filesystem>
+#include <fstream>
 #include <functional>
-#include <grp.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <sys/stat.h>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
-#include "core/disk_records/disk_paths.h"
+#include "core/disk/testing/child_check.h"
 #include "core/disk/testing/fake_home.h"
+#include "core/disk_records/disk_paths.h"
 
 namespace kelvane {
 namespace {
@@ -20,17 +21,22 @@ using Commands = std::vector<std::vector<std::string>>;
 constexpr double kDay = FakeHome::kDay;
 constexpr double kHour = 3600;
 
-std::vector<std::string> paths(const DiskRuleScan& scan) {
-  std::vector<std::string> out;
-  for (const auto& item : scan.items) out.push_back(item.path);
-  return out;
-}
-
-// The paths one rule proposes, measured with a fresh record of hard links.
+// The paths one rule proposes, measured with a fresh tally.
 template <class Rule>
 std::vector<std::string> found(Rule rule, const DiskEnvironment& env) {
-  HardLinks links;
-  return paths(rule(env, links));
+  Tally tally;
+  return itemPaths(rule(env, tally));
+}
+
+// What running programs hold, as the host tells it: a held path, and every folder holding
+// one, is in use.
+std::function<std::optional<std::string>(const std::string&)> holding(
+    std::map<std::string, std::string> held) {
+  return [held](const std::string& path) -> std::optional<std::string> {
+    for (const auto& [at, reason] : held)
+      if (at == path || at.starts_with(path + "/")) return reason;
+    return std::nullopt;
+  };
 }
 
 // A tool finder that knows exactly the given names, each in /opt/bin.
@@ -53,14 +59,15 @@ TEST(DiskScannerCaches, TakesEntriesOfIdleAppFoldersOnly) {
   auto env = home.env();
   env.kept = DiskPaths::keptEntries({"~/Library/Caches/Kept"}, home.path());
   env.runningBundleIDs = {"org.running"};
-  env.openFiles = {home.at(dir + "held/x"), home.at(dir + "idle")};
-  HardLinks links;
-  auto scan = caches(env, links);
-  EXPECT_EQ(paths(scan),
+  env.inUse = holding({{home.at(dir + "held/x"), "open in app (pid 4)"}});
+  Tally tally;
+  auto scan = caches(env, tally);
+  EXPECT_EQ(itemPaths(scan),
             (std::vector<std::string>{home.at(dir + "idle/x"), home.at(dir + "pip/x")}));
   EXPECT_EQ(scan.items[0].root, home.at("Library/Caches"));
   EXPECT_GE(scan.items[0].bytes, 5000);
   EXPECT_EQ(scan.bytes, scan.items[0].bytes + scan.items[1].bytes);
+  EXPECT_EQ(scan.note, "1 item in use left out: ~/Library/Caches/held, open in app (pid 4)");
   env.tool = tools({"pip"});  // pip's cache is then left to its own command
   EXPECT_EQ(found(caches, env), std::vector<std::string>{home.at(dir + "idle/x")});
 }
@@ -69,13 +76,13 @@ TEST(DiskScannerPackageCaches, ToolOrderKeptCachesAndCargo) {
   FakeHome home;
   home.file(".npm/_cacache/blob", 0, 8192);
   auto env = home.env();
-  HardLinks links;
-  EXPECT_EQ(packageCaches(env, links).note, "no package tool found");
+  Tally tally;
+  EXPECT_EQ(packageCaches(env, tally).note, "no package tool found");
   home.file(".cargo/registry/cache/index/crate-1.0.crate", 0, 4096);
-  EXPECT_EQ(packageCaches(env, links).items.size(), 1u);  // cargo needs no tool
+  EXPECT_EQ(packageCaches(env, tally).items.size(), 1u);  // cargo needs no tool
   env.tool = tools({"bun", "npm", "pip3", "pip", "pnpm"});
   env.kept = DiskPaths::keptEntries({"~/Library/pnpm"}, home.path());
-  HardLinks fresh;
+  Tally fresh;
   const auto scan = packageCaches(env, fresh);
   EXPECT_EQ(scan.commands, (Commands{{"/opt/bin/npm", "cache", "clean", "--force"},
                                      {"/opt/bin/bun", "pm", "cache", "rm"},
@@ -103,8 +110,8 @@ TEST(DiskScannerDerivedData, OldFoldersUnlessXcodebuildRuns) {
   auto env = home.env();
   EXPECT_EQ(found(derivedData, env), std::vector<std::string>{home.at(root + "Old")});
   env.runningNames = {"xcodebuild"};
-  HardLinks links;
-  EXPECT_EQ(derivedData(env, links), DiskRuleScan{.note = "xcodebuild is running"});
+  Tally tally;
+  EXPECT_EQ(derivedData(env, tally), DiskRuleScan{.note = "xcodebuild is running"});
 }
 
 TEST(DiskScannerDownloads, OnlyOldUntouchedVisibleNonGitEntries) {
@@ -119,21 +126,21 @@ TEST(DiskScannerDownloads, OnlyOldUntouchedVisibleNonGitEntries) {
   for (const char* name : {"old.zip", ".hidden", "edited", "checkout"})
     home.addedAt[home.at("Downloads/") + name] = home.now - old;
   home.addedAt[home.at("Downloads/recent.zip")] = home.now - kDay;
-  HardLinks links;
-  const auto [scan, access] = downloads(home.env(), links);
+  Tally tally;
+  const auto [scan, access] = downloads(home.env(), tally);
   EXPECT_TRUE(access);
-  EXPECT_EQ(paths(scan), std::vector<std::string>{home.at("Downloads/old.zip")});
+  EXPECT_EQ(itemPaths(scan), std::vector<std::string>{home.at("Downloads/old.zip")});
 }
 
 TEST(DiskScannerTrash, EverythingAddedLongAgoAndAccessFlags) {
   FakeHome home;
-  HardLinks links;
-  EXPECT_EQ(trash(home.env(), links), std::make_pair(DiskRuleScan{}, true));  // no Trash
+  Tally tally;
+  EXPECT_EQ(trash(home.env(), tally), std::make_pair(DiskRuleScan{}, true));  // no Trash
   home.file(".Trash/.hidden-old");  // the Trash needs only an old added date
   home.file(".Trash/new");
   home.addedAt[home.at(".Trash/.hidden-old")] = home.now - 31 * kDay;
   home.addedAt[home.at(".Trash/new")] = home.now - 29 * kDay;
-  EXPECT_EQ(paths(trash(home.env(), links).first),
+  EXPECT_EQ(itemPaths(trash(home.env(), tally).first),
             std::vector<std::string>{home.at(".Trash/.hidden-old")});
   // Present but not listable (a plain file stands in for a folder the user may not read).
   fs::remove_all(home.at(".Trash"));
@@ -203,39 +210,119 @@ TEST(DiskScannerBadInput, OddNamesLoopsAndVanishingFoldersStillGiveAScan) {
     return home.now - 40 * kDay;
   };
   const auto scan = DiskScanner::scan(env);
-  EXPECT_EQ(paths(scan.rules.at(DiskRule::caches)),
+  EXPECT_EQ(itemPaths(scan.rules.at(DiskRule::caches)),
             (std::vector<std::string>{odd[0], odd[1], home.at("Library/Caches/app/up")}));
-  EXPECT_EQ(paths(scan.rules.at(DiskRule::downloads)),
+  EXPECT_EQ(itemPaths(scan.rules.at(DiskRule::downloads)),
             std::vector<std::string>{home.at("Downloads/a.zip")});
 }
 
-// Runs `check` as the unprivileged user "nobody" in a child process, with the
-// home handed to that user, so that permissions hold even when the tests run as
-// root; returns whether it passed.
-bool passesAsNobody(const FakeHome& home, const std::function<bool()>& check) {
-  constexpr uid_t kNobody = 65534;
-  for (const auto& entry : fs::recursive_directory_iterator(home.path()))
-    if (::lchown(entry.path().c_str(), kNobody, kNobody) != 0) return false;
-  if (::lchown(home.path().c_str(), kNobody, kNobody) != 0) return false;
-  const pid_t child = ::fork();
-  if (child == 0) {
-    const bool dropped =
-        ::setgroups(0, nullptr) == 0 && ::setgid(kNobody) == 0 && ::setuid(kNobody) == 0;
-    ::_exit(dropped && check() ? 0 : 1);
+TEST(DiskScannerBadInput, FifosWhereFilesAreReadNeverHoldTheScan) {
+  FakeHome home;
+  for (const char* v : {"v18.0.0", "v20.0.0"}) home.folder(std::string(".nvm/versions/node/") + v);
+  home.file("Projects/web/package.json");
+  home.folder(".rustup/toolchains/nightly-x86_64-unknown-linux-gnu");
+  for (const char* fifo :
+       {".nvm/alias/default", "Projects/web/.nvmrc", "Projects/web/rust-toolchain",
+        ".rustup/settings.toml", "Library/Logs/old.log", "Downloads/pipe"}) {
+    home.folder(fs::path(fifo).parent_path().string());
+    ASSERT_EQ(::mkfifo(home.at(fifo).c_str(), 0600), 0);
+    home.setAge(home.at(fifo), 60 * kDay);
+    home.addedAt[home.at(fifo)] = home.now - 60 * kDay;
   }
-  int status = 0;
-  return child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status) &&
-         WEXITSTATUS(status) == 0;
+  auto env = home.env();
+  env.tool = tools({"rustup"});
+  EXPECT_TRUE(passesInChild(
+      [&] {
+        const auto scan = DiskScanner::scan(env);
+        const auto& libraries = scan.rules.at(DiskRule::libraries);
+        // Nothing can be told of what the unreadable files pin, so everything stays.
+        return libraries.items.empty() && libraries.commands.empty() &&
+               libraries.note ==
+                   "Node versions all kept: cannot tell which one ~/.nvm/alias/default names; "
+                   "rustup toolchains all kept: cannot read ~/.rustup/settings.toml";
+      },
+      30));
 }
 
-TEST(DiskScannerBadInput, UnreadableFoldersContributeNothing) {
+TEST(DiskScannerInUse, NoRuleOffersWhatARunningProgramHolds) {
   FakeHome home;
+  home.file("Library/Caches/app/server.sock", 0);
+  home.file("Library/Caches/app/free.db", 0);
+  home.setAge(home.at("Library/Caches/app"), 2 * kHour);
+  home.file("Library/Logs/tail.log", 30 * kDay);
+  home.file("Downloads/movie.iso", 60 * kDay);
+  home.file(".Trash/old.iso");
+  home.file(".cargo/registry/cache/index/crate.crate");
+  home.folder(".nvm/versions/node/v1.0.0");
+  home.folder(".nvm/versions/node/v2.0.0");
+  std::ofstream(home.file(".nvm/alias/default")) << "2";
+  home.addedAt[home.at("Downloads/movie.iso")] = home.now - 60 * kDay;
+  home.addedAt[home.at(".Trash/old.iso")] = home.now - 60 * kDay;
+  auto env = home.env();
+  env.inUse = holding({{home.at("Library/Caches/app/server.sock"), "socket of srv (pid 8)"},
+                       {home.at("Library/Logs/tail.log"), "open in tail (pid 9)"},
+                       {home.at("Downloads/movie.iso"), "open in vlc (pid 10)"},
+                       {home.at(".Trash/old.iso"), "open in vlc (pid 10)"},
+                       {home.at(".cargo/registry/cache/index/x"), "open in cargo (pid 11)"},
+                       {home.at(".nvm/versions/node/v1.0.0"), "working folder of sh (pid 12)"}});
+  const auto scan = DiskScanner::scan(env);
+  for (const auto& [rule, found] : scan.rules)
+    EXPECT_TRUE(found.items.empty()) << found.note.value_or("");
+  const std::pair<DiskRule, std::string> notes[] = {
+      {DiskRule::caches, "1 item in use left out: ~/Library/Caches/app, socket of srv (pid 8)"},
+      {DiskRule::logs, "1 item in use left out: ~/Library/Logs/tail.log, open in tail (pid 9)"},
+      {DiskRule::downloads, "1 item in use left out: ~/Downloads/movie.iso, open in vlc (pid 10)"},
+      {DiskRule::trash, "1 item in use left out: ~/.Trash/old.iso, open in vlc (pid 10)"},
+      {DiskRule::packageCaches,
+       "no package tool found; 1 item in use left out: ~/.cargo/registry/cache/index, open in "
+       "cargo (pid 11)"},
+      {DiskRule::libraries,
+       "1 item in use left out: ~/.nvm/versions/node/v1.0.0, working folder of sh (pid 12)"},
+  };
+  for (const auto& [rule, note] : notes) EXPECT_EQ(scan.rules.at(rule).note, note);
+}
+
+TEST(DiskScannerBadInput, WhatCannotBeReadIsNamedAndNeverOfferedAtAGuessedSize) {
+  FakeHome home;
+  home.file("Library/Caches/app/locked/data", 0, 100'000);
+  home.file("Library/Caches/app/fine", 0, 100);
+  home.deepFile("Library/Caches/app/deep", FileWalk::kMaxDepth + 3);
+  home.setAge(home.at("Library/Caches/app"), 2 * kHour);
   home.file("Library/Logs/locked/old.log", 30 * kDay);
   const auto open = home.file("Library/Logs/open.log", 30 * kDay);
-  fs::permissions(home.at("Library/Logs/locked"), fs::perms::none);
-  const auto check = [&] { return found(logs, home.env()) == std::vector<std::string>{open}; };
-  EXPECT_TRUE(::geteuid() == 0 ? passesAsNobody(home, check) : check());
-  fs::permissions(home.at("Library/Logs/locked"), fs::perms::owner_all);
+  for (const char* locked : {"Library/Caches/app/locked", "Library/Logs/locked"})
+    fs::permissions(home.at(locked), fs::perms::none);
+  EXPECT_TRUE(passesAsNobody(home, [&] {
+    const auto scan = DiskScanner::scan(home.env());
+    const auto& caches = scan.rules.at(DiskRule::caches);
+    const auto& logs = scan.rules.at(DiskRule::logs);
+    return itemPaths(caches) == std::vector<std::string>{home.at("Library/Caches/app/fine")} &&
+           caches.note ==
+               "1 item left out, with parts that could not be read: ~/Library/Caches/app/locked; "
+               "1 item left out, holding folders deeper than 256 levels: "
+               "~/Library/Caches/app/deep" &&
+           itemPaths(logs) == std::vector<std::string>{open} &&
+           logs.note == "1 folder could not be read: ~/Library/Logs/locked";
+  }));
+  for (const char* locked : {"Library/Caches/app/locked", "Library/Logs/locked"})
+    fs::permissions(home.at(locked), fs::perms::owner_all);
+}
+
+TEST(DiskScannerProgress, CountsItemsAndBytesAcrossTheSteps) {
+  FakeHome home;
+  for (int i = 0; i < 10; ++i) home.file("Library/Caches/app/f" + std::to_string(i), 0, 5000);
+  home.setAge(home.at("Library/Caches/app"), 2 * kHour);
+  std::vector<std::tuple<std::string, uint64_t, int64_t>> seen;
+  const auto scan = DiskScanner::scan(home.env(), [&](const ScanProgress& progress) {
+    seen.emplace_back(std::string(progress.step), progress.items, progress.bytes);
+  });
+  ASSERT_EQ(seen.size(), 11u);  // each rule and the large items, as they begin
+  EXPECT_EQ(seen.front(), std::make_tuple(std::string("App caches"), uint64_t{0}, int64_t{0}));
+  // By the next step the ten cache files have been measured.
+  EXPECT_EQ(std::get<0>(seen[1]), "Logs and crash reports");
+  EXPECT_EQ(std::get<1>(seen[1]), 10u);
+  EXPECT_EQ(std::get<2>(seen[1]), scan.rules.at(DiskRule::caches).bytes);
+  EXPECT_EQ(std::get<0>(seen.back()), "Large items");
 }
 
 }  // namespace

@@ -5,11 +5,122 @@
 #include "core/support/hashing.h"
 #include "core/support/json_coding.h"
 #include "core/support/json_fields.h"
+#include "core/support/text.h"
 
 namespace kelvane {
 namespace {
 
 using nlohmann::json;
+using Commands = std::vector<std::vector<std::string>>;
+
+// Paths are bytes, and JSON text is UTF-8. A path that is not valid UTF-8 is written twice:
+// under its own key as display text (each invalid sequence as U+FFFD, which no longer names
+// the file and may name another), and under the key + "Escaped" with every byte outside
+// printable ASCII, and "%", as %XX, which names it exactly. Readers take the escaped form
+// when it is there.
+constexpr std::string_view kEscapedSuffix = "Escaped";
+constexpr char kHex[] = "0123456789ABCDEF";
+
+std::string percentEscaped(std::string_view bytes) {
+  std::string text;
+  text.reserve(bytes.size());
+  for (const char c : bytes) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte > 0x20 && byte < 0x7f && byte != '%') {
+      text.push_back(c);
+    } else {
+      text += {'%', kHex[byte >> 4], kHex[byte & 0xf]};
+    }
+  }
+  return text;
+}
+
+int hexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+// The bytes an escaped path names; throws (failing the record) on a broken escape.
+std::string percentUnescaped(const std::string& text, const json& at) {
+  std::string bytes;
+  bytes.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '%') {
+      bytes.push_back(text[i]);
+      continue;
+    }
+    const int high = i + 2 < text.size() ? hexValue(text[i + 1]) : -1;
+    const int low = high >= 0 ? hexValue(text[i + 2]) : -1;
+    if (low < 0) throw json::type_error::create(302, "a broken escape in a path", &at);
+    bytes.push_back(static_cast<char>(high << 4 | low));
+    i += 2;
+  }
+  return bytes;
+}
+
+std::string escapedKey(std::string_view key) {
+  return std::string(key) + std::string(kEscapedSuffix);
+}
+
+void putPath(json& j, std::string_view key, const std::string& path) {
+  if (Text::isValidUtf8(path)) {
+    j[std::string(key)] = path;
+    return;
+  }
+  j[std::string(key)] = Text::validUtf8(path);
+  j[escapedKey(key)] = percentEscaped(path);
+}
+
+void putPath(json& j, std::string_view key, const std::optional<std::string>& path) {
+  if (path) putPath(j, key, *path);
+}
+
+std::optional<std::string> getOptionalPath(const json& j, std::string_view key) {
+  const auto escaped = j.find(escapedKey(key));
+  if (escaped != j.end() && !escaped->is_null())
+    return percentUnescaped(Fields::value<std::string>(*escaped), *escaped);
+  return Fields::optional<std::string>(j, std::string(key).c_str());
+}
+
+std::string getPath(const json& j, std::string_view key) {
+  if (auto path = getOptionalPath(j, key)) return std::move(*path);
+  return Fields::required<std::string>(j, std::string(key).c_str());  // throws: missing or mistyped
+}
+
+// Commands name tools and toolchains by path, so they are kept exact the same way.
+void putCommands(json& j, const Commands& commands) {
+  j["commands"] = json::array();
+  bool exact = true;
+  for (const auto& command : commands) {
+    json words = json::array();
+    for (const auto& word : command) {
+      exact = exact && Text::isValidUtf8(word);
+      words.push_back(Text::validUtf8(word));
+    }
+    j["commands"].push_back(std::move(words));
+  }
+  if (exact) return;
+  json escaped = json::array();
+  for (const auto& command : commands) {
+    json words = json::array();
+    for (const auto& word : command) words.push_back(percentEscaped(word));
+    escaped.push_back(std::move(words));
+  }
+  j[escapedKey("commands")] = std::move(escaped);
+}
+
+Commands getCommands(const json& j) {
+  const auto escaped = j.find(escapedKey("commands"));
+  if (escaped == j.end() || escaped->is_null()) return Fields::required<Commands>(j, "commands");
+  Commands commands;
+  for (const auto& words : Fields::value<Commands>(*escaped)) {
+    auto& command = commands.emplace_back();
+    for (const auto& word : words) command.push_back(percentUnescaped(word, *escaped));
+  }
+  return commands;
+}
 
 // Reads the scan's rules from their flat (rule text, scan object) array.
 std::map<DiskRule, DiskRuleScan> rulesFromPairs(const json& pairs) {
@@ -19,7 +130,7 @@ std::map<DiskRule, DiskRuleScan> rulesFromPairs(const json& pairs) {
   for (size_t i = 0; i < pairs.size(); i += 2) {
     if (!pairs[i + 1].is_object())
       throw json::type_error::create(302, "a rule's scan must be an object", &pairs[i + 1]);
-    rules[pairs[i].get<DiskRule>()] = pairs[i + 1].get<DiskRuleScan>();
+    rules[Fields::value<DiskRule>(pairs[i])] = Fields::value<DiskRuleScan>(pairs[i + 1]);
   }
   return rules;
 }
@@ -27,40 +138,44 @@ std::map<DiskRule, DiskRuleScan> rulesFromPairs(const json& pairs) {
 }  // namespace
 
 void to_json(json& j, const DiskItem& item) {
-  j = {{"path", item.path}, {"root", item.root}, {"bytes", item.bytes}};
-  putOptional(j, "gitRepo", item.gitRepo);
-  putOptional(j, "project", item.project);
+  j = {{"bytes", item.bytes}};
+  putPath(j, "path", item.path);
+  putPath(j, "root", item.root);
+  putPath(j, "gitRepo", item.gitRepo);
+  putPath(j, "project", item.project);
 }
 
 void from_json(const json& j, DiskItem& item) {
-  j.at("path").get_to(item.path);
-  j.at("root").get_to(item.root);
+  item.path = getPath(j, "path");
+  item.root = getPath(j, "root");
   item.bytes = Fields::required<int64_t>(j, "bytes");
-  item.gitRepo = getOptional<std::string>(j, "gitRepo");
-  item.project = getOptional<std::string>(j, "project");
+  item.gitRepo = getOptionalPath(j, "gitRepo");
+  item.project = getOptionalPath(j, "project");
 }
 
 void to_json(json& j, const DiskRuleScan& scan) {
-  j = {{"items", scan.items}, {"commands", scan.commands}, {"bytes", scan.bytes}};
+  j = {{"items", scan.items}, {"bytes", scan.bytes}};
+  putCommands(j, scan.commands);
   putOptional(j, "note", scan.note);
 }
 
 void from_json(const json& j, DiskRuleScan& scan) {
-  j.at("items").get_to(scan.items);
-  j.at("commands").get_to(scan.commands);
+  scan.items = Fields::required<std::vector<DiskItem>>(j, "items");
+  scan.commands = getCommands(j);
   scan.bytes = Fields::required<int64_t>(j, "bytes");
-  scan.note = getOptional<std::string>(j, "note");
+  scan.note = Fields::optional<std::string>(j, "note");
 }
 
 void to_json(json& j, const Suggestion& suggestion) {
-  j = {{"path", suggestion.path}, {"bytes", suggestion.bytes}};
+  j = {{"bytes", suggestion.bytes}};
+  putPath(j, "path", suggestion.path);
   putOptional(j, "lastUsed", suggestion.lastUsed);
 }
 
 void from_json(const json& j, Suggestion& suggestion) {
-  j.at("path").get_to(suggestion.path);
+  suggestion.path = getPath(j, "path");
   suggestion.bytes = Fields::required<int64_t>(j, "bytes");
-  suggestion.lastUsed = getOptional<Date>(j, "lastUsed");
+  suggestion.lastUsed = Fields::optional<Date>(j, "lastUsed");
 }
 
 void to_json(json& j, const DiskScan& scan) {
@@ -70,38 +185,35 @@ void to_json(json& j, const DiskScan& scan) {
     pairs.push_back(ruleScan);
   }
   j = {{"at", scan.at},
-       {"home", scan.home},
        {"rules", std::move(pairs)},
        {"suggestions", scan.suggestions},
        {"fullDiskAccess", scan.fullDiskAccess},
        {"downloadsAccess", scan.downloadsAccess}};
+  putPath(j, "home", scan.home);
 }
 
 void from_json(const json& j, DiskScan& scan) {
-  j.at("at").get_to(scan.at);
-  j.at("home").get_to(scan.home);
+  scan.at = Fields::required<Date>(j, "at");
+  scan.home = getPath(j, "home");
   scan.rules = rulesFromPairs(j.at("rules"));
-  j.at("suggestions").get_to(scan.suggestions);
-  j.at("fullDiskAccess").get_to(scan.fullDiskAccess);
-  j.at("downloadsAccess").get_to(scan.downloadsAccess);
+  scan.suggestions = Fields::required<std::vector<Suggestion>>(j, "suggestions");
+  scan.fullDiskAccess = Fields::required<bool>(j, "fullDiskAccess");
+  scan.downloadsAccess = Fields::required<bool>(j, "downloadsAccess");
 }
 
 void to_json(json& j, const DiskJob& job) {
-  j = {{"items", job.items},
-       {"commands", job.commands},
-       {"bytes", job.bytes},
-       {"count", job.count},
-       {"trash", job.trash}};
+  j = {{"items", job.items}, {"bytes", job.bytes}, {"count", job.count}, {"trash", job.trash}};
+  putCommands(j, job.commands);
   putOptional(j, "rule", job.rule);
 }
 
 void from_json(const json& j, DiskJob& job) {
-  job.rule = getOptional<DiskRule>(j, "rule");
-  j.at("items").get_to(job.items);
-  j.at("commands").get_to(job.commands);
+  job.rule = Fields::optional<DiskRule>(j, "rule");
+  job.items = Fields::required<std::vector<DiskItem>>(j, "items");
+  job.commands = getCommands(j);
   job.bytes = Fields::required<int64_t>(j, "bytes");
   job.count = Fields::required<int64_t>(j, "count");
-  j.at("trash").get_to(job.trash);
+  job.trash = Fields::required<bool>(j, "trash");
 }
 
 }  // namespace kelvane

@@ -68,9 +68,13 @@ struct DiskJob {
 };
 
 // JSON coding, found by nlohmann through ADL; keys are the field names. Optional
-// fields are omitted when absent and read as absent when missing or null. from_json
+// fields are omitted when absent and read as absent when missing or null. A path (and
+// the words of the commands) that is not valid UTF-8 is written as display text, each
+// invalid sequence as U+FFFD, and exactly beside it under the key + "Escaped"
+// ("pathEscaped", "commandsEscaped"): every byte outside printable ASCII, and "%", as
+// %XX. Reading prefers the escaped form, so paths round-trip byte for byte. from_json
 // throws nlohmann::json::exception when a required key is missing or mistyped (an
-// integer must be a whole number in range); callers use decodeJson.
+// integer must be a whole number in range) or an escape is broken; callers use decodeJson.
 void to_json(nlohmann::json& j, const DiskItem& item);
 void from_json(const nlohmann::json& j, DiskItem& item);
 void to_json(nlohmann::json& j, const DiskRuleScan& scan);

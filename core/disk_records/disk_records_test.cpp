@@ -77,8 +77,40 @@ TEST(DiskItem, ReadsNullOptionalsAsAbsentAndRequiresWholeBytes) {
   EXPECT_EQ(decodeJson<DiskItem>(R"({"path":"/a/b","bytes":10})"), std::nullopt);
 }
 
+TEST(DiskScan, PathsThatAreNotUtf8AreNamedExactlyBesideTheirDisplayText) {
+  DiskScan scan = sampleScan();
+  scan.home = "/Users/\xe9ve";  // Latin-1, as an old archive may have it
+  const std::string root = "/Users/\xe9ve/Library/Caches";
+  scan.rules[DiskRule::caches] = {
+      {item(root + "/bad\xff", root, 1), item(root + "/bad\xfe", root, 2),
+       item("/Users/ann/100% sure", "/Users/ann", 3)},
+      {{"/opt/bin/rustup", "toolchain", "uninstall", "x\xff"}},
+      6,
+      std::nullopt};
+  scan.rules[DiskRule::builds].items[0].project = "/p/50% off\xc3";
+  scan.suggestions[0].path = "/Users/\xe9ve/big\x80.iso";
+  const json j = scan;
+  EXPECT_EQ(j.at("home"), "/Users/\uFFFDve");
+  EXPECT_EQ(j.at("homeEscaped"), "/Users/%E9ve");
+  const json& items = j.at("rules")[1].at("items");
+  EXPECT_EQ(items[0].at("path"), items[1].at("path"));  // the display texts collide...
+  EXPECT_EQ(items[0].at("pathEscaped"), "/Users/%E9ve/Library/Caches/bad%FF");  // ...these do not
+  EXPECT_EQ(items[1].at("pathEscaped"), "/Users/%E9ve/Library/Caches/bad%FE");
+  EXPECT_FALSE(items[2].contains("pathEscaped"));  // valid UTF-8 is written as before
+  EXPECT_EQ(items[2].at("path"), "/Users/ann/100% sure");
+  EXPECT_EQ(j.at("rules")[1].at("commandsEscaped")[0][3], "x%FF");
+  EXPECT_EQ(j.at("rules")[3].at("items")[0].at("projectEscaped"), "/p/50%25%20off%C3");
+  EXPECT_EQ(decodeJson<DiskScan>(encodeJson(j).value()), scan);
+  for (const char* broken : {"/Users/%E", "/Users/%ZZve", "%"}) {
+    json damaged = j;
+    damaged["homeEscaped"] = broken;
+    EXPECT_EQ(decodeJsonValue<DiskScan>(damaged), std::nullopt) << broken;
+  }
+}
+
 TEST(DiskJob, RoundTripsWithoutARuleAndHashesOverAllFields) {
-  DiskJob job{DiskRule::downloads, {item("/h/Downloads/a.zip", "/h/Downloads", 5)}, {}, 5, 1, true};
+  DiskJob job{
+      DiskRule::downloads, {item("/h/Downloads/a\xff.zip", "/h/Downloads", 5)}, {}, 5, 1, true};
   DiskJob ruleless = job, deleting = job;
   ruleless.rule.reset();
   deleting.trash = false;

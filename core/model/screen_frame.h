@@ -8,15 +8,6 @@
 
 namespace kelvane {
 
-// Carries a platform rectangle: origin and size as the windowing system reports them.
-struct Rect {
-  double x = 0;
-  double y = 0;
-  double width = 0;
-  double height = 0;
-  bool operator==(const Rect&) const = default;
-};
-
 // Places a rectangle on screen, in points.
 struct ScreenFrame {
   double x = 0;
@@ -24,9 +15,6 @@ struct ScreenFrame {
   double width = 0;
   double height = 0;
   bool operator==(const ScreenFrame&) const = default;
-
-  // Copies the origin and size of `rect` as they are (negative sizes included).
-  static ScreenFrame from(const Rect& rect) { return {rect.x, rect.y, rect.width, rect.height}; }
 
   // Return the edges: x, x + width, y, y + height.
   double minX() const { return x; }

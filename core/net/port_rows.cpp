@@ -4,8 +4,8 @@
 #include <array>
 #include <unordered_set>
 
-#include "core/proc/proc_origin.h"
 #include "core/planning/guards.h"
+#include "core/proc/proc_origin.h"
 #include "core/support/text.h"
 
 namespace kelvane {
@@ -158,13 +158,8 @@ bool matches(PortFilter filter, const PortRow& row) {
 namespace PortRows {
 
 std::vector<PortRow> rows(const Snapshot& snapshot, const Activity& activity,
-                          const Allowlist& allowlist, const std::vector<Action>& plan,
-                          const std::set<std::string>& skipped, Date nextRunAt,
-                          const std::vector<NetProc>& listeners,
-                          const std::map<int32_t, std::string>& paths,
-                          const std::map<std::string, std::string>& projects,
-                          const std::map<uint16_t, std::string>& docker, std::string_view home) {
-  const auto stops = stopping(plan, skipped);
+                          const Allowlist& allowlist, const Sweep& sweep, const Machine& machine) {
+  const auto stops = stopping(sweep.plan, sweep.skipped);
   std::set<int32_t> appPIDs;
   for (const auto& app : snapshot.apps) appPIDs.insert(app.pid);
   const Guards::Checker guard(snapshot, allowlist);
@@ -175,20 +170,29 @@ std::vector<PortRow> rows(const Snapshot& snapshot, const Activity& activity,
     if (proc.listenPorts.empty()) continue;
     const auto kind = kindFor(guard.block(proc, /*window=*/false), proc.pid, appPIDs);
     const auto idle = idleOf(proc, activity, snapshot.at);
-    const auto folder = ProcOrigin::of(proc, snapshot, home).folder;
-    const auto project = lookup(projects, projectKey(proc));
+    const auto folder = ProcOrigin::of(proc, snapshot, machine.home).folder;
+    const auto project = lookup(machine.projects, projectKey(proc));
     for (const uint16_t port : distinct(proc.listenPorts)) {
-      const auto label = docker.find(port);
+      const auto label = machine.docker.find(port);
       const bool exposed = proc.exposedPorts &&
                            std::find(proc.exposedPorts->begin(), proc.exposedPorts->end(), port) !=
                                proc.exposedPorts->end();
-      out.push_back({port, proc.pid, label == docker.end() ? proc.name : label->second, proc.path,
-                     folder, project, exposed, proc.established, idle, kind,
-                     stops.contains(proc.pid) ? std::optional<Date>(nextRunAt) : std::nullopt});
+      out.push_back({.port = port,
+                     .pid = proc.pid,
+                     .name = label == machine.docker.end() ? proc.name : label->second,
+                     .path = proc.path,
+                     .folder = folder,
+                     .project = project,
+                     .exposed = exposed,
+                     .connections = proc.established,
+                     .idle = idle,
+                     .kind = kind,
+                     .stopsAt = stops.contains(proc.pid) ? std::optional<Date>(sweep.nextRunAt)
+                                                         : std::nullopt});
     }
   }
-  for (const auto& listener : listeners)
-    if (known.insert(listener.pid).second) addListenerRows(listener, paths, out);
+  for (const auto& listener : machine.listeners)
+    if (known.insert(listener.pid).second) addListenerRows(listener, machine.paths, out);
   return out;
 }
 

@@ -11,11 +11,11 @@
 #include <string_view>
 #include <vector>
 
+#include "core/actions/action.h"
 #include "core/config/allowlist.h"
 #include "core/model/activity.h"
 #include "core/model/snapshot.h"
 #include "core/net/net_stat.h"
-#include "core/actions/action.h"
 #include "core/support/date.h"
 
 namespace kelvane {
@@ -58,20 +58,31 @@ bool matches(PortFilter filter, const PortRow& row);
 
 namespace PortRows {
 
+// What the planned sweep will end, and when.
+struct Sweep {
+  std::vector<Action> plan;
+  std::set<std::string> skipped;  // IDs of planned actions the user skipped.
+  Date nextRunAt;
+  bool operator==(const Sweep&) const = default;
+};
+
+// What the application learnt about the machine beyond the snapshot.
+struct Machine {
+  std::vector<NetProc> listeners;               // Every listening process, of any user.
+  std::map<int32_t, std::string> paths;         // Executable paths of the listeners.
+  std::map<std::string, std::string> projects;  // Project names by projectKey.
+  std::map<uint16_t, std::string> docker;       // Container labels by published port.
+  std::string home;                             // The user's home folder.
+  bool operator==(const Machine&) const = default;
+};
+
 // Returns the rows of the processes of `snapshot` that listen, in snapshot
-// order, then those of `listeners` the snapshot lacks (other users' processes,
-// system daemons). `plan` actions not in `skipped` that quit or stop a process
-// give its rows `stopsAt` = `nextRunAt`. `paths` gives executable paths of the
-// listeners, `projects` project names by projectKey, `docker` container labels
-// by port; `home` is the user's home folder. A port listed twice for one
-// process gives one row.
+// order, then those of `machine.listeners` the snapshot lacks (other users'
+// processes, system daemons). Actions of the sweep's plan that quit or stop a
+// process and are not skipped give its rows `stopsAt` = `sweep.nextRunAt`. A
+// port listed twice for one process gives one row.
 std::vector<PortRow> rows(const Snapshot& snapshot, const Activity& activity,
-                          const Allowlist& allowlist, const std::vector<Action>& plan,
-                          const std::set<std::string>& skipped, Date nextRunAt,
-                          const std::vector<NetProc>& listeners,
-                          const std::map<int32_t, std::string>& paths,
-                          const std::map<std::string, std::string>& projects,
-                          const std::map<uint16_t, std::string>& docker, std::string_view home);
+                          const Allowlist& allowlist, const Sweep& sweep, const Machine& machine);
 
 // Returns how the sweep treats `proc`: unprotected processes are dev servers,
 // or apps when `appPIDs` holds them; allowlisted ones are kept; system,

@@ -58,12 +58,16 @@ TEST(PortRows, SnapshotRowsThenOtherListeners) {
       {88, "sshd", 0, 0, {conn("*", 22), conn("*", 22), conn("a", 22, "Established"), udp}},
       {4242, "pg", 0, 0, pg}};
   std::vector<std::string> shown;
+  const PortRows::Sweep sweep{.plan = {stopNode, stopRedis, closeSlack},
+                              .skipped = {stopRedis.id()},
+                              .nextRunAt = kNextRun};
+  const PortRows::Machine seen{.listeners = listeners,
+                               .paths = {{88, "/usr/sbin/sshd"}, {4242, "/opt/pg/postgres"}},
+                               .projects = {{"/Users/ann/code/shop", "shop"}, {"/opt/bin", "bin"}},
+                               .docker = {{5432, "shop · db-1"}},
+                               .home = "/Users/ann"};
   for (const auto& row :
-       PortRows::rows(machine(), activity, {.processes = {"redis-server"}},
-                      {stopNode, stopRedis, closeSlack}, {stopRedis.id()}, kNextRun, listeners,
-                      {{88, "/usr/sbin/sshd"}, {4242, "/opt/pg/postgres"}},
-                      {{"/Users/ann/code/shop", "shop"}, {"/opt/bin", "bin"}},
-                      {{5432, "shop · db-1"}}, "/Users/ann"))
+       PortRows::rows(machine(), activity, {.processes = {"redis-server"}}, sweep, seen))
     shown.push_back(show(row));
   EXPECT_EQ(shown, (std::vector<std::string>{
                        "5173:700 node [dev] /opt/bin/node ~/code/shop shop - 0 600 stops",

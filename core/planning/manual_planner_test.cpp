@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 
 #include "core/disk/disk_planner.h"
+#include "core/planning/testing/chrome_tab.h"
 
 namespace kelvane {
 namespace {
 
 constexpr uint32_t kMe = 501;
-constexpr const char* kChrome = "com.google.Chrome";
+using testing::chromeTab;
+using testing::kChrome;
 
 Proc proc(int32_t pid, std::string name, std::string path) {
   return Proc{.pid = pid,
@@ -18,14 +20,6 @@ Proc proc(int32_t pid, std::string name, std::string path) {
               .path = std::move(path),
               .rss = 4096,
               .started = Date(1000)};
-}
-
-BrowserTab tab(int64_t window, std::string url, std::string title, bool active = false) {
-  return BrowserTab{.browser = kChrome,
-                    .windowID = window,
-                    .url = std::move(url),
-                    .title = std::move(title),
-                    .active = active};
 }
 
 // Chrome (pid 10) with system windows 100 (its browser window 1, two tabs) and
@@ -46,8 +40,8 @@ struct Desk {
     s.windows = {{.id = 100, .pid = 10, .app = "Google Chrome", .title = "A", .axSeen = true},
                  {.id = 101, .pid = 10, .app = "Google Chrome", .title = "C", .axSeen = true},
                  {.id = 200, .pid = 20, .app = "Editor", .title = "notes.txt", .axSeen = true}};
-    s.tabs = {tab(1, "https://a.test/", "A", true), tab(1, "https://b.test/x", "B"),
-              tab(2, "https://c.test/", "C", true)};
+    s.tabs = {chromeTab(1, "https://a.test/", "A", true), chromeTab(1, "https://b.test/x", "B"),
+              chromeTab(2, "https://c.test/", "C", true)};
     s.browserWindowOf = {{100, {.browser = kChrome, .windowID = 1}},
                          {101, {.browser = kChrome, .windowID = 2}}};
   }
@@ -150,9 +144,9 @@ TEST(ManualPlanner, TabRefusals) {
   BrowserTab moved = d.s.tabs[1];
   moved.url = "https://elsewhere.test/";
   EXPECT_EQ(d.refusal(Pick::tab(moved)), "gone");
-  d.s.tabs.push_back(tab(3, "about:blank", "New Tab"));
-  d.s.tabs.push_back(tab(3, "javascript:void(0)", "Script"));
-  d.s.tabs.push_back(tab(3, "https://docs.kept.test/", "Kept"));
+  d.s.tabs.push_back(chromeTab(3, "about:blank", "New Tab"));
+  d.s.tabs.push_back(chromeTab(3, "javascript:void(0)", "Script"));
+  d.s.tabs.push_back(chromeTab(3, "https://docs.kept.test/", "Kept"));
   d.c.allowlist.sites = {"kept.test"};
   EXPECT_EQ(d.refusal(Pick::tab(d.s.tabs[3])), std::nullopt);
   EXPECT_EQ(d.refusal(Pick::tab(d.s.tabs[4])), "cannot be restored");
@@ -235,9 +229,9 @@ TEST(ManualPlanner, KeepEntries) {
   EXPECT_EQ(keep(Pick::window(100)), std::nullopt);  // a browser window
   EXPECT_EQ(keep(Pick::window(200)), (Entry{KeepKind::app, "com.example.editor"}));
   EXPECT_EQ(keep(Pick::window(404)), std::nullopt);
-  EXPECT_EQ(keep(Pick::tab(tab(1, "https://Docs.Example.test:8443/x", "x"))),
+  EXPECT_EQ(keep(Pick::tab(chromeTab(1, "https://Docs.Example.test:8443/x", "x"))),
             (Entry{KeepKind::site, "docs.example.test"}));
-  EXPECT_EQ(keep(Pick::tab(tab(1, "file:///Users/me/a.html", "a"))), std::nullopt);
+  EXPECT_EQ(keep(Pick::tab(chromeTab(1, "file:///Users/me/a.html", "a"))), std::nullopt);
   EXPECT_EQ(keep(Pick::app(31)), (Entry{KeepKind::app, "Indexer"}));
   EXPECT_EQ(keep(Pick::process(20)), (Entry{KeepKind::app, "com.example.editor"}));
   EXPECT_EQ(keep(Pick::process(30)), (Entry{KeepKind::process, "/opt/bin/node"}));

@@ -8,48 +8,18 @@
 namespace kelvane::Planner {
 namespace detail {
 
-PidIndex::PidIndex(size_t capacity) {
-  size_t size = 16;
-  while (size < 2 * capacity) size *= 2;
-  slots_.resize(size);
-  mask_ = size - 1;
-}
-
-size_t PidIndex::slot(int32_t pid) const {
-  // Fibonacci hashing spreads consecutive IDs over the table.
-  const uint64_t h = static_cast<uint64_t>(static_cast<uint32_t>(pid)) * 0x9E3779B97F4A7C15ULL;
-  return static_cast<size_t>(h >> 32) & mask_;
-}
-
-bool PidIndex::insert(int32_t pid, size_t position) {
-  for (size_t i = slot(pid);; i = (i + 1) & mask_) {
-    if (slots_[i].second == 0) {
-      slots_[i] = {pid, position + 1};
-      return true;
-    }
-    if (slots_[i].first == pid) return false;
-  }
-}
-
-size_t PidIndex::find(int32_t pid, size_t none) const {
-  for (size_t i = slot(pid);; i = (i + 1) & mask_) {
-    if (slots_[i].second == 0) return none;
-    if (slots_[i].first == pid) return slots_[i].second - 1;
-  }
-}
-
 Context::Context(const Snapshot& snapshot, const Activity& activity_, const Config& config_)
     : s(snapshot),
       activity(activity_),
       config(config_),
       limits(config_.limits),
       guard_(snapshot, config_.allowlist),
-      index_(snapshot.procs.size()),
       blockedProcess_(snapshot.procs.size()),
       blockedWindow_(snapshot.procs.size()) {
   procs.reserve(snapshot.procs.size());
+  index_.reserve(snapshot.procs.size());
   for (const Proc& p : snapshot.procs)
-    if (index_.insert(p.pid, procs.size())) procs.push_back(&p);
+    if (index_.emplace(p.pid, procs.size()).second) procs.push_back(&p);
   parent.reserve(procs.size());
   regularAt.reserve(procs.size());
   ttyAt.reserve(procs.size());
@@ -62,18 +32,11 @@ Context::Context(const Snapshot& snapshot, const Activity& activity_, const Conf
     listensAt.push_back(!p->listenPorts.empty());
   }
   takenAt.resize(procs.size());
-  // Every process's history is looked up here in one tight loop, and its ends
-  // fetched ahead: the rules then find them in the cache instead of waiting
-  // on memory one process at a time.
+  // Every process's history is looked up once, so that the rules reach it by position.
   history_.reserve(procs.size());
   for (const Proc* p : procs) {
     const auto it = activity.cpu.find(p->pid);
-    const CPUHistory* history = it == activity.cpu.end() ? nullptr : &it->second;
-    if (history && !history->empty()) {
-      __builtin_prefetch(&history->front());
-      __builtin_prefetch(&history->back());
-    }
-    history_.push_back(history);
+    history_.push_back(it == activity.cpu.end() ? nullptr : &it->second);
   }
   for (const RunningApp& app : snapshot.apps) {
     if (app.policy == AppPolicy::regular) regular.emplace(app.pid, &app);
@@ -84,7 +47,10 @@ Context::Context(const Snapshot& snapshot, const Activity& activity_, const Conf
   }
 }
 
-size_t Context::indexOf(int32_t pid) const { return index_.find(pid, procs.size()); }
+size_t Context::indexOf(int32_t pid) const {
+  const auto it = index_.find(pid);
+  return it == index_.end() ? procs.size() : it->second;
+}
 
 const Proc* Context::proc(int32_t pid) const {
   const size_t at = indexOf(pid);

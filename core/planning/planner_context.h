@@ -10,10 +10,10 @@
 #include <utility>
 #include <vector>
 
+#include "core/actions/action.h"
 #include "core/config/config.h"
 #include "core/model/activity.h"
 #include "core/model/snapshot.h"
-#include "core/actions/action.h"
 #include "core/planning/guards.h"
 
 namespace kelvane::Planner::detail {
@@ -28,22 +28,6 @@ std::optional<Date> clockOf(const Clocks& clocks, const K& key) {
   if (it == clocks.end()) return std::nullopt;
   return it->second;
 }
-
-// Process ID to position: an open-addressing table, so that building it is one
-// allocation and a lookup touches one or two cache lines.
-class PidIndex {
- public:
-  explicit PidIndex(size_t capacity);
-  // Records `pid` at `position` unless it is there already; false when it was.
-  bool insert(int32_t pid, size_t position);
-  // Returns the position of `pid`, or `none`.
-  size_t find(int32_t pid, size_t none) const;
-
- private:
-  size_t slot(int32_t pid) const;
-  std::vector<std::pair<int32_t, size_t>> slots_;  // (pid, position + 1); 0 marks a free slot.
-  size_t mask_ = 0;
-};
 
 class Context {
  public:
@@ -107,7 +91,7 @@ class Context {
   };
 
   Guards::Checker guard_;
-  PidIndex index_;
+  std::unordered_map<int32_t, size_t> index_;            // Process ID to position in `procs`.
   std::vector<Verdict> blockedProcess_, blockedWindow_;  // By position in the snapshot.
   std::vector<const CPUHistory*> history_;               // By position in `procs`.
 };

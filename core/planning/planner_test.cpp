@@ -5,12 +5,15 @@
 
 #include <gtest/gtest.h>
 
+#include "core/planning/testing/chrome_tab.h"
+
 namespace kelvane {
 namespace {
 
 const Date kNow(800'000'000);
 constexpr uint32_t kMe = 501;
-constexpr const char* kChrome = "com.google.Chrome";
+using testing::chromeTab;
+using testing::kChrome;
 
 Proc proc(int32_t pid, std::string name, int32_t ppid = 1) {
   return Proc{.pid = pid,
@@ -20,14 +23,6 @@ Proc proc(int32_t pid, std::string name, int32_t ppid = 1) {
               .path = "/opt/" + name,
               .rss = static_cast<uint64_t>(pid) * 1000,
               .started = Date(1000)};
-}
-
-BrowserTab tab(int64_t window, std::string url, std::string title, bool active = false) {
-  return BrowserTab{.browser = kChrome,
-                    .windowID = window,
-                    .url = std::move(url),
-                    .title = std::move(title),
-                    .active = active};
 }
 
 struct Desk {
@@ -131,17 +126,17 @@ Desk browserDesk() {
   d.add(proc(10, "Chrome"));
   d.add(proc(11, "Safari"));
   d.c.allowlist.sites = {"kept.test"};
-  d.s.tabs = {tab(1, "https://a.test/", "A", true),
-              tab(1, "https://b.test/", "B"),
-              tab(2, "https://c.test/", "C", true),
-              tab(2, "https://d.test/", "D"),
-              tab(2, "https://www.kept.test/", "Kept"),
-              tab(2, "chrome://settings/", "Settings"),
-              tab(3, "https://g.test/", "G", true),
-              tab(3, "https://h.test/", "H"),
-              tab(4, "https://i.test/", "I"),
-              tab(2, "https://d.test/", "D again"),
-              tab(9, "https://s.test/", "S")};
+  d.s.tabs = {chromeTab(1, "https://a.test/", "A", true),
+              chromeTab(1, "https://b.test/", "B"),
+              chromeTab(2, "https://c.test/", "C", true),
+              chromeTab(2, "https://d.test/", "D"),
+              chromeTab(2, "https://www.kept.test/", "Kept"),
+              chromeTab(2, "chrome://settings/", "Settings"),
+              chromeTab(3, "https://g.test/", "G", true),
+              chromeTab(3, "https://h.test/", "H"),
+              chromeTab(4, "https://i.test/", "I"),
+              chromeTab(2, "https://d.test/", "D again"),
+              chromeTab(9, "https://s.test/", "S")};
   d.s.tabs.back().browser = "com.apple.Safari";
   for (const BrowserTab& t : d.s.tabs) d.a.tabViewed[t.key()] = kNow - 18000;
   d.a.tabViewed[d.s.tabs[6].key()] = kNow;
@@ -289,7 +284,7 @@ TEST(Planner, BadSnapshotsNeitherHangNorTouchProtectedProcesses) {
   idle(theirs);
   idle(proc(705, "mine"));  // the same ID again: the first record counts
   d.s.ttyIdle["ttys001"] = 99999;
-  d.s.tabs.push_back(tab(5, "http://exa mple.test/ x", "broken"));
+  d.s.tabs.push_back(chromeTab(5, "http://exa mple.test/ x", "broken"));
   d.a.tabViewed[d.s.tabs.back().key()] = kNow - 99999;
   const auto actions = d.plan();
   std::set<int32_t> pids;

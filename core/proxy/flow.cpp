@@ -19,14 +19,38 @@ int64_t Flow::size() const {
 
 int64_t Flow::bodyBytes() const {
   return int64_t(request ? request->body.size() : 0) +
-         int64_t(response ? response->body.size() : 0) + messageBytes;
+         int64_t(response ? response->body.size() : 0) + messageBytes +
+         int64_t(messages.size()) * kMessageRecordBytes;
 }
 
+bool Flow::complete() const { return kind == Kind::tunnel || (request && (response || error)); }
+
 void Flow::append(ProxyWSMessage message) {
-  if (bodiesDropped) std::vector<uint8_t>().swap(message.data);  // Frees the bytes too.
-  messageBytes += int64_t(message.data.size());
   messageLength += message.length;
+  if (bodiesDropped) {
+    ++messagesDropped;
+    return;
+  }
+  messageBytes += int64_t(message.data.size());
   messages.push_back(std::move(message));
+}
+
+void Flow::dropOldestMessage() {
+  if (messages.empty()) return;
+  messageBytes -= int64_t(messages.front().data.size());
+  messages.pop_front();
+  ++messagesDropped;
+}
+
+// Swapping with empty vectors hands the memory back; assigning {} would keep
+// the capacity and so the bytes the limit is meant to free.
+void Flow::dropBodies() {
+  if (request) std::vector<uint8_t>().swap(request->body);
+  if (response) std::vector<uint8_t>().swap(response->body);
+  messagesDropped += messages.size();
+  messages.clear();
+  messageBytes = 0;
+  bodiesDropped = true;
 }
 
 std::string_view kindName(Flow::Kind kind) {

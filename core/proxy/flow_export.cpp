@@ -3,24 +3,20 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <sstream>
 
 #include <date/date.h>
 #include <nlohmann/json.hpp>
 
+#include "core/proxy/captured_url.h"
 #include "core/proxy/flow_text.h"
 #include "core/support/base64.h"
+#include "core/support/text.h"
 
 namespace kelvane {
 namespace {
 
 using nlohmann::json;
-
-std::string lowered(std::string_view text) {
-  std::string out(text);
-  for (auto& c : out)
-    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-  return out;
-}
 
 // Text that can travel as a string literal: valid UTF-8 without NUL bytes.
 std::optional<std::string> plainText(const std::vector<uint8_t>& body) {
@@ -28,11 +24,18 @@ std::optional<std::string> plainText(const std::vector<uint8_t>& body) {
   return FlowText::utf8(body);
 }
 
-// ISO 8601 in UTC with milliseconds, e.g. 2026-01-02T03:04:05.678Z.
-std::string isoMillis(Date date) {
+// The moment in milliseconds since 1970, within the years 0001 to 9999 that
+// a HAR date can hold; a moment that is not a number reads as 1970.
+double harMillis(Date date) {
+  constexpr double kFirst = -62135596800000.0;  // 0001-01-01T00:00:00.000Z
+  constexpr double kLast = 253402300799999.0;   // 9999-12-31T23:59:59.999Z
   const double ms = std::floor(date.unix() * 1000);
-  const auto clamped = std::isfinite(ms) ? std::clamp(ms, -1e15, 1e15) : 0.0;
-  const date::sys_time<std::chrono::milliseconds> t{std::chrono::milliseconds(int64_t(clamped))};
+  return std::isnan(ms) ? 0.0 : std::clamp(ms, kFirst, kLast);
+}
+
+// ISO 8601 in UTC with milliseconds, e.g. 2026-01-02T03:04:05.678Z.
+std::string isoMillis(double ms) {
+  const date::sys_time<std::chrono::milliseconds> t{std::chrono::milliseconds(int64_t(ms))};
   return date::format("%FT%TZ", t);
 }
 
@@ -60,7 +63,7 @@ void putBody(json& j, const std::vector<uint8_t>& body) {
 
 json harRequest(const ProxyRequest& r) {
   json j = {{"method", r.method},
-            {"url", r.url},
+            {"url", CapturedUrl::normalized(r.url)},
             {"httpVersion", r.version},
             {"headers", headers(r.headers)},
             {"queryString", pairs(FlowText::query(r.url))},
@@ -92,9 +95,11 @@ json harResponse(const Flow& flow) {
           {"bodySize", r ? r->bodyLength : -1}};
 }
 
+// A response stamped before its request took no time: HAR times are never negative.
 json harEntry(const Flow& flow) {
-  const double time = flow.response ? (flow.response->at - flow.started) * 1000 : 0;
-  return {{"startedDateTime", isoMillis(flow.started)},
+  const double started = harMillis(flow.started);
+  const double time = flow.response ? std::max(0.0, harMillis(flow.response->at) - started) : 0.0;
+  return {{"startedDateTime", isoMillis(started)},
           {"time", time},
           {"request", harRequest(*flow.request)},
           {"response", harResponse(flow)},
@@ -113,7 +118,7 @@ struct FetchHeaders {
 FetchHeaders fetchHeaders(const std::vector<ProxyHeader>& list) {
   FetchHeaders out;
   for (const auto& h : list) {
-    const std::string name = lowered(h.name);
+    const std::string name = Text::asciiLowercased(h.name);
     if (name == "cookie") out.cookie = true;
     if (name == "referer") {
       out.referrer = h.value;
@@ -144,20 +149,43 @@ std::string fetchHeadersLine(const FetchHeaders& headers) {
 
 namespace HAR {
 
-std::vector<uint8_t> exportFlows(const std::vector<Flow>& flows, std::string_view version) {
+// The document as nlohmann writes it with two-space indents and sorted keys:
+// {"log": {"creator": ..., "entries": [...], "version": "1.2"}}, each entry
+// indented by six spaces.
+Writer::Writer(std::ostream& out, std::string_view version) : out_(out) {
+  const json creator = {{"name", "Kelvane"}, {"version", std::string(version)}};
+  std::string head = creator.dump(2, ' ', false, json::error_handler_t::replace);
+  for (size_t at = head.find('\n'); at != std::string::npos; at = head.find('\n', at + 1))
+    head.insert(at + 1, "    ");
+  out_ << "{\n  \"log\": {\n    \"creator\": " << head << ",\n    \"entries\": [";
+}
+
+void Writer::add(const Flow& flow) {
+  if (flow.kind == Flow::Kind::tunnel || !flow.request) return;
   try {
-    json entries = json::array();
-    for (const auto& flow : flows)
-      if (flow.kind != Flow::Kind::tunnel && flow.request) entries.push_back(harEntry(flow));
-    const json document = {{"log",
-                            {{"version", "1.2"},
-                             {"creator", {{"name", "Kelvane"}, {"version", std::string(version)}}},
-                             {"entries", std::move(entries)}}}};
-    const std::string text = document.dump(2, ' ', false, json::error_handler_t::replace);
-    return {text.begin(), text.end()};
+    std::string text = harEntry(flow).dump(2, ' ', false, json::error_handler_t::replace);
+    for (size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 1))
+      text.insert(at + 1, "      ");
+    out_ << (empty_ ? "\n      " : ",\n      ") << text;
+    empty_ = false;
   } catch (const std::exception&) {
-    return {};
+    failed_ = true;
   }
+}
+
+bool Writer::finish() {
+  out_ << (empty_ ? "" : "\n    ") << "],\n    \"version\": \"1.2\"\n  }\n}";
+  out_.flush();
+  return !failed_ && out_.good();
+}
+
+std::vector<uint8_t> exportFlows(const std::vector<Flow>& flows, std::string_view version) {
+  std::ostringstream out;
+  Writer writer(out, version);
+  for (const auto& flow : flows) writer.add(flow);
+  if (!writer.finish()) return {};
+  const std::string text = std::move(out).str();
+  return {text.begin(), text.end()};
 }
 
 }  // namespace HAR
@@ -170,17 +198,78 @@ std::string quote(std::string_view text) {
   return out + "'";
 }
 
+namespace {
+
+// Linux passes a program at most 128 KiB in one argument and about 2 MiB in
+// all of them and the environment together; the command keeps well inside.
+constexpr size_t kMaxArgumentBytes = 128 * 1024 - 1;
+constexpr size_t kMaxArgumentsBytes = 1024 * 1024;
+// Text bodies up to this size travel as an argument; larger ones through a
+// pipe, which has no limit.
+constexpr size_t kMaxInlineBodyBytes = 64 * 1024;
+
+bool sentToCurl(const ProxyHeader& h) {
+  return !h.name.starts_with(":") && !Text::equalsIgnoringASCIICase(h.name, "host") &&
+         !Text::equalsIgnoringASCIICase(h.name, "content-length");
+}
+
+// curl drops a header given as "Name:" with nothing after it; "Name;" sends it empty.
+std::string headerArgument(const ProxyHeader& h) {
+  return h.value.empty() ? h.name + ";" : h.name + ": " + h.value;
+}
+
+// curl's own arguments, unquoted, the body aside.
+std::vector<std::string> curlArguments(const ProxyRequest& r) {
+  std::vector<std::string> words{"curl"};
+  if (r.url.find_first_of("[]{}") != std::string::npos) words.push_back("-g");  // No globbing.
+  words.insert(words.end(), {"-X", r.method, CapturedUrl::normalized(r.url)});
+  for (const auto& h : r.headers)
+    if (sentToCurl(h)) words.insert(words.end(), {"-H", headerArgument(h)});
+  return words;
+}
+
+bool inlineBody(const std::vector<uint8_t>& body) {
+  return body.size() <= kMaxInlineBodyBytes && plainText(body).has_value();
+}
+
+}  // namespace
+
+std::optional<std::string> cannotCarry(const Flow& flow) {
+  if (!flow.request) {
+    if (flow.url.find('\0') != std::string::npos) return "its address holds a NUL byte";
+    return std::nullopt;
+  }
+  const ProxyRequest& r = *flow.request;
+  if (r.method.find('\0') != std::string::npos) return "its method holds a NUL byte";
+  if (r.url.find('\0') != std::string::npos) return "its address holds a NUL byte";
+  for (const auto& h : r.headers)
+    if (sentToCurl(h) && (h.name + h.value).find('\0') != std::string::npos)
+      return "its header " + Fetch::json(h.name) + " holds a NUL byte";
+  size_t total = 0;
+  for (const auto& word : curlArguments(r)) {
+    if (word.size() > kMaxArgumentBytes)
+      return "one of its parts is longer than a command-line argument can be (" +
+             std::to_string(word.size()) + " bytes)";
+    total += word.size() + 1;
+  }
+  if (inlineBody(r.body)) total += r.body.size() + 12;
+  if (total > kMaxArgumentsBytes)
+    return "its address and headers are longer than a command line can be (" +
+           std::to_string(total) + " bytes)";
+  return std::nullopt;
+}
+
 std::string command(const Flow& flow) {
+  if (const auto reason = cannotCarry(flow))
+    return "# This request cannot be replayed with curl: " + *reason + ".";
   if (!flow.request) return "curl " + quote(flow.url);
   const ProxyRequest& r = *flow.request;
-  std::string out = "curl -X " + quote(r.method) + " " + quote(r.url);
-  for (const auto& h : r.headers) {
-    const std::string name = lowered(h.name);
-    if (name.starts_with(":") || name == "host" || name == "content-length") continue;
-    out += " -H " + quote(h.name + ": " + h.value);
-  }
+  const auto words = curlArguments(r);
+  std::string out = words[0];
+  for (size_t i = 1; i < words.size(); ++i)
+    out += " " + (words[i].starts_with("-") && words[i].size() <= 2 ? words[i] : quote(words[i]));
   if (r.body.empty()) return out;
-  if (const auto text = plainText(r.body)) return out + " --data-raw " + quote(*text);
+  if (inlineBody(r.body)) return out + " --data-raw " + quote(*plainText(r.body));
   return "printf %s '" + Base64::encode(r.body) + "' | base64 -d | " + out + " --data-binary @-";
 }
 
@@ -197,7 +286,7 @@ std::string command(const Flow& flow) {
   const ProxyRequest& r = *flow.request;
   const FetchHeaders headers = fetchHeaders(r.headers);
   std::vector<std::string> lines{fetchHeadersLine(headers)};
-  const std::string method = lowered(r.method);
+  const std::string method = Text::asciiLowercased(r.method);
   if (method != "get" && method != "head" && !r.body.empty()) {
     if (const auto text = plainText(r.body)) {
       lines.push_back("  \"body\": " + json(*text));

@@ -1,5 +1,6 @@
 #include "core/proxy/flow_export.h"
 
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -115,6 +116,50 @@ TEST(HarExport, WritesAValidArchiveOfRequestsOnly) {
   EXPECT_EQ(harOf({tunnel, tunnel})["log"]["entries"], json::array());
 }
 
+// The archive is written entry by entry; its text must still be exactly the
+// document a JSON writer gives, empty or not.
+TEST(HarExport, StreamedTextIsTheWholeDocumentsText) {
+  Flow flow = httpFlow("POST", "http://h/p?q=1", {{"A", "b\nc"}}, bytes("x\"y"));
+  flow.response = ProxyResponse{1, 200, "HTTP/1.1", {}, bytes("{}"), 2, false, flow.started};
+  for (const auto& flows : {std::vector<Flow>{}, std::vector<Flow>{flow, flow}}) {
+    const auto out = HAR::exportFlows(flows, "v\"1");
+    const std::string text(out.begin(), out.end());
+    EXPECT_EQ(text, json::parse(text).dump(2)) << text;
+  }
+}
+
+// Moments a HAR date cannot hold are clamped into the years 0001 to 9999, and
+// a response stamped before its request took no time.
+TEST(HarExport, DatesStayWithinWhatHarHoldsAndTimesAreNeverNegative) {
+  const auto entry = [](double startedUnix, double respondedUnix) {
+    Flow flow = httpFlow("GET", "http://h/", {}, {});
+    flow.started = Date::fromUnix(startedUnix);
+    flow.response = ProxyResponse{1, 200, "", {}, {}, 0, false, Date::fromUnix(respondedUnix)};
+    const json doc = harOf({flow});
+    expectHarStructure(doc);
+    return doc["log"]["entries"][0];
+  };
+  struct Case {
+    double started, responded;
+    const char* date;
+    double time;
+  } cases[] = {
+      {1e20, 1e20, "9999-12-31T23:59:59.999Z", 0},
+      {253402300800, 253402300801, "9999-12-31T23:59:59.999Z", 0},
+      {1.79e308, 1.79e308, "9999-12-31T23:59:59.999Z", 0},
+      {-1e20, 0, "0001-01-01T00:00:00.000Z", 62135596800000.0},
+      {-62135596800, -62135596799.5, "0001-01-01T00:00:00.000Z", 500},
+      {10, 9.5, "1970-01-01T00:00:10.000Z", 0},
+      {std::nan(""), 1, "1970-01-01T00:00:00.000Z", 1000},
+  };
+  for (const auto& c : cases) {
+    const json e = entry(c.started, c.responded);
+    EXPECT_EQ(e["startedDateTime"], c.date) << c.started;
+    EXPECT_EQ(e["time"].get<double>(), c.time) << c.started;
+    EXPECT_EQ(e["timings"]["wait"].get<double>(), c.time) << c.started;
+  }
+}
+
 TEST(CurlCommand, QuotesAndFiltersHeaders) {
   const Flow flow =
       httpFlow("POST", "http://h/it's",
@@ -136,6 +181,7 @@ class ShellDir : public ::testing::Test {
   }
   void TearDown() override { std::filesystem::remove_all(dir_); }
   std::filesystem::path write(const std::string& name, const std::string& text) {
+    std::filesystem::create_directories((dir_ / name).parent_path());
     std::ofstream(dir_ / name, std::ios::binary) << text;
     return dir_ / name;
   }
@@ -174,6 +220,40 @@ TEST_F(ShellDir, BinaryCurlBodyComesBackThroughTheShell) {
   EXPECT_EQ(read("args"),
             "-X\nPOST\nhttp://h/up?a='1'\n-H\nContent-Type: a/b\n--data-binary\n@-\n");
   EXPECT_EQ(read("stdin"), std::string(body.begin(), body.end()));
+}
+
+// Every command runs in bash against a curl that is a real program (so the
+// system's argument limits apply) and hands it exactly the captured request.
+TEST_F(ShellDir, CurlCommandsRunAndCarryTheRequestExactly) {
+  write("bin/curl", "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > " +
+                        (dir_ / "args").string() + "\ncat > " + (dir_ / "stdin").string() + "\n");
+  std::filesystem::permissions(dir_ / "bin/curl", std::filesystem::perms::owner_all);
+  const auto run = [&](const Flow& flow) {
+    write("run.sh", Curl::command(flow) + "\n");
+    std::filesystem::remove(dir_ / "args");
+    return sh("PATH=" + (dir_ / "bin").string() + ":$PATH bash " + (dir_ / "run.sh").string() +
+              " < /dev/null");
+  };
+  // A text body over the 128 KiB a single argument may hold.
+  const std::string big(200 * 1024, 'a');
+  ASSERT_EQ(run(httpFlow("POST", "http://h/up", {}, bytes(big))), 0);
+  EXPECT_EQ(read("args"), "-X\nPOST\nhttp://h/up\n--data-binary\n@-\n");
+  EXPECT_EQ(read("stdin"), big);
+  // Brackets are not curl's globs, spaces are encoded, an empty header is sent empty.
+  ASSERT_EQ(run(httpFlow("GET", "http://h/a b?f[x]=1", {{"X-Empty", ""}, {"A", "1"}}, {})), 0);
+  EXPECT_EQ(read("args"), "-g\n-X\nGET\nhttp://h/a%20b?f%5Bx%5D=1\n-H\nX-Empty;\n-H\nA: 1\n");
+  // A NUL byte no argument can hold: the command says so and runs nothing.
+  const Flow nul = httpFlow("GET", "http://h/", {{"X-Bad", std::string("a\0b", 3)}}, {});
+  EXPECT_EQ(Curl::cannotCarry(nul), "its header \"X-Bad\" holds a NUL byte");
+  EXPECT_EQ(Curl::command(nul),
+            "# This request cannot be replayed with curl: its header \"X-Bad\" holds a NUL byte.");
+  EXPECT_EQ(run(nul), 0);
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "args"));
+  // A header longer than one argument may be is refused the same way.
+  const Flow huge = httpFlow("GET", "http://h/", {{"X-Big", std::string(130 * 1024, 'b')}}, {});
+  EXPECT_TRUE(Curl::cannotCarry(huge));
+  EXPECT_EQ(Curl::cannotCarry(httpFlow("GET", "http://h/", {{"X", "y"}}, bytes(big))),
+            std::nullopt);
 }
 
 TEST(FetchCommand, CombinesHeadersAndPicksTheBody) {

@@ -36,13 +36,14 @@ std::vector<uint64_t> ids(const FlowLog& log) {
 
 TEST(FlowLog, ResponseBeforeRequestFillsThePlaceholder) {
   auto log = makeLog(10, 1000);
-  log.apply(response(4, 3, 201));
-  const Flow placeholder = *log.flow(4);
+  const Flow placeholder = *log.apply(response(4, 3, 201));
   EXPECT_EQ(placeholder.method, "GET");
   EXPECT_EQ(placeholder.url, "");
   EXPECT_EQ(placeholder.started, Date(102.5));
-  log.apply(request(4, "http://api.example.com/a%20b?x=1&y", 2));
-  const Flow& flow = *log.flow(4);
+  EXPECT_FALSE(placeholder.complete());  // A response alone is not an exchange.
+  const Flow& flow = *log.apply(request(4, "http://api.example.com/a%20b?x=1&y", 2));
+  EXPECT_EQ(flow.id, placeholder.id);
+  EXPECT_TRUE(flow.complete());
   EXPECT_EQ(flow.method, "POST");
   EXPECT_EQ(flow.host, "api.example.com");
   EXPECT_EQ(flow.path, "/a%20b?x=1&y");
@@ -50,9 +51,11 @@ TEST(FlowLog, ResponseBeforeRequestFillsThePlaceholder) {
   EXPECT_EQ(flow.duration(), 2.5);
   EXPECT_EQ(flow.size(), 5);
   EXPECT_EQ(log.bodyBytes(), 5);
-  log.apply({ProxyEvent::Error{8, "refused"}});  // An error for an unseen flow: dated now.
-  EXPECT_EQ(log.flow(8)->started, Date(5000));
-  EXPECT_EQ(log.flow(8)->error, "refused");
+  // An error for an unseen flow: dated now.
+  const Flow* refused = log.apply({ProxyEvent::Error{8, "refused"}});
+  ASSERT_NE(refused, nullptr);
+  EXPECT_EQ(refused->started, Date(5000));
+  EXPECT_EQ(refused->error, "refused");
 }
 
 TEST(FlowLog, RequestDerivesHostPathAndKind) {
@@ -77,18 +80,18 @@ TEST(FlowLog, EvictsOldestAndIgnoresTheirLateEvents) {
   log.apply({request(1, "http://h/", 10), request(2), request(3)});
   EXPECT_EQ(ids(log), (std::vector<uint64_t>{2, 3}));
   EXPECT_EQ(log.bodyBytes(), 0);
-  log.apply(response(1));
-  log.apply({ProxyEvent::Error{1, "late"}});
-  log.apply(message(1, 4));
+  EXPECT_EQ(log.apply(response(1)), nullptr);
+  EXPECT_EQ(log.apply({ProxyEvent::Error{1, "late"}}), nullptr);
+  EXPECT_EQ(log.apply(message(1, 4)), nullptr);
   EXPECT_EQ(log.flow(1), nullptr);
   EXPECT_EQ(ids(log), (std::vector<uint64_t>{2, 3}));
   // A response for a flow never seen, above every evicted ID, gets a placeholder
-  // (which evicts 2 in turn).
+  // (which evicts 2 in turn) under the next ID.
   log.apply(response(9));
-  EXPECT_EQ(ids(log), (std::vector<uint64_t>{3, 9}));
+  EXPECT_EQ(ids(log), (std::vector<uint64_t>{3, 4}));
   // An old ID that comes back as a new request is a new flow.
   log.apply(request(1));
-  EXPECT_EQ(ids(log), (std::vector<uint64_t>{9, 1}));
+  EXPECT_EQ(ids(log), (std::vector<uint64_t>{4, 5}));
 }
 
 // The flow that takes an evicted flow's place starts empty, whatever the old one held.
@@ -133,20 +136,45 @@ TEST(FlowLog, StripsOldBodiesButNeverTheNewestAndKeepsSizes) {
 }
 
 TEST(FlowLog, WebSocketMessagesOnAStrippedFlowCountOnlyTheirLength) {
-  auto log = makeLog(10, 15);
+  constexpr int64_t kRecord = Flow::kMessageRecordBytes;
+  auto log = makeLog(10, 15 + kRecord);
   log.apply({request(1, "ws://h/", 0, {{"upgrade", "websocket"}}), message(1, 8),
              request(2, "http://h/", 5)});
-  log.apply(message(7, 3));  // No such flow: dropped.
+  EXPECT_EQ(log.apply(message(7, 3)), nullptr);  // No such flow: dropped.
   EXPECT_EQ(log.flow(1)->messageBytes, 8);
-  log.apply(message(1, 6));  // 19 bytes: flow 1 is stripped.
+  log.apply(message(1, 6));  // 19 bytes and two records: flow 1 is stripped.
   EXPECT_TRUE(log.flow(1)->bodiesDropped);
   log.apply(message(1, 4));
   EXPECT_EQ(log.flow(1)->messageBytes, 0);
   EXPECT_EQ(log.flow(1)->messageLength, 18);
-  EXPECT_EQ(log.flow(1)->messages.size(), 3u);
-  EXPECT_EQ(log.flow(1)->messages.front().data.capacity(), 0u);
-  EXPECT_EQ(log.flow(1)->messages.back().data.capacity(), 0u);
+  EXPECT_EQ(log.flow(1)->messages.size(), 0u);  // The records went with the bodies,
+  EXPECT_EQ(log.flow(1)->messagesDropped, 3u);  // and are counted.
   EXPECT_EQ(log.bodyBytes(), 5);
+}
+
+// Message records count against the byte limit: a long-lived socket, newest or
+// not, holds no more than the limit, dropping its oldest messages first.
+TEST(FlowLog, ALongLivedWebSocketStaysWithinTheLimit) {
+  constexpr int64_t kLimit = 64 * 1024;
+  auto log = makeLog(10, kLimit);
+  log.apply(request(1, "ws://h/", 0, {{"Upgrade", "websocket"}}));
+  for (int i = 0; i < 20000; ++i) log.apply(message(1, 100));
+  const Flow& socket = *log.flow(1);
+  EXPECT_LE(log.bodyBytes(), kLimit);
+  EXPECT_EQ(socket.messages.size() + socket.messagesDropped, 20000u);
+  EXPECT_GT(socket.messages.size(), 100u);   // The latest ones are kept,
+  EXPECT_EQ(socket.messageLength, 2000000);  // and the length of all of them.
+  EXPECT_FALSE(socket.bodiesDropped);
+  // A message larger than the limit alone is kept, as the newest flow's body is.
+  log.apply(message(1, size_t(kLimit) * 2));
+  EXPECT_EQ(log.flow(1)->messages.size(), 1u);
+  // Once a newer flow comes, the socket is stripped and holds no records at all.
+  log.apply(request(2, "http://h/", 10));
+  for (int i = 0; i < 1000; ++i) log.apply(message(1, 1));
+  EXPECT_EQ(log.flow(1)->messages.size(), 0u);
+  EXPECT_EQ(log.flow(1)->messagesDropped, 21001u);
+  EXPECT_EQ(log.bodyBytes(), 10);
+  EXPECT_TRUE(log.invariantsHold());
 }
 
 TEST(FlowLog, NewSessionOffsetsEngineIDs) {
@@ -161,6 +189,28 @@ TEST(FlowLog, NewSessionOffsetsEngineIDs) {
   EXPECT_FALSE(log.flow(1)->response);
 }
 
+// Whatever IDs an engine sends, even one near 2^64 that the next session's
+// IDs would wrap past, flows of two sessions stay apart and keep small IDs.
+TEST(FlowLog, SessionsNeverMergeWhateverTheirIDs) {
+  auto log = makeLog(10, 1000);
+  log.apply({request(1), response(1, 0, 204)});
+  log.apply({ProxyEvent::Error{UINT64_MAX, "unknown"}});
+  log.newSession();
+  const Flow* second = log.apply(request(2, "http://two/"));
+  ASSERT_NE(second, nullptr);
+  EXPECT_EQ(second->id, 3u);
+  EXPECT_FALSE(second->response);
+  const Flow* again = log.apply(request(1, "http://again/"));  // Session 1's engine ID.
+  EXPECT_EQ(again->id, 4u);
+  EXPECT_EQ(log.flow(1)->status(), 204);
+  EXPECT_EQ(log.flow(1)->host, "h");
+  // A late event of the old session's IDs now names this session's flow or none.
+  EXPECT_EQ(log.apply({ProxyEvent::Error{UINT64_MAX, "again"}})->id, 5u);
+  EXPECT_EQ(log.flow(2)->error, "unknown");
+  EXPECT_EQ(ids(log), (std::vector<uint64_t>{1, 2, 3, 4, 5}));
+  EXPECT_TRUE(log.invariantsHold());
+}
+
 TEST(FlowLog, ClearIgnoresLateEventsOfClearedFlows) {
   auto log = makeLog(10, 1000);
   log.apply({request(1, "http://h/", 5), request(2)});
@@ -168,17 +218,19 @@ TEST(FlowLog, ClearIgnoresLateEventsOfClearedFlows) {
   EXPECT_TRUE(log.flows().empty());
   log.apply({response(1), ProxyEvent{ProxyEvent::Error{2, "x"}}, message(2, 1)});
   EXPECT_TRUE(log.flows().empty());
-  log.apply(request(2));
-  EXPECT_FALSE(log.flow(2)->error);
-  log.apply(response(3));  // Above every cleared ID: a placeholder.
-  EXPECT_EQ(ids(log), (std::vector<uint64_t>{2, 3}));
+  EXPECT_FALSE(log.apply(request(2))->error);  // A new flow, under a new ID.
+  log.apply(response(3));                      // Above every cleared ID: a placeholder.
+  EXPECT_EQ(ids(log), (std::vector<uint64_t>{3, 4}));
 }
 
 TEST(FlowLog, LimitsAtOrBelowZeroKeepNothing) {
-  auto none = makeLog(-3, 1000);
-  none.apply({request(1), request(2)});
-  EXPECT_TRUE(none.flows().empty());
-  EXPECT_TRUE(none.invariantsHold());
+  for (const int64_t limit : {int64_t(-3), INT64_MIN + 1, INT64_MIN}) {
+    auto none = makeLog(limit, 1000);
+    EXPECT_EQ(none.apply(request(1)), nullptr);
+    none.apply({response(1), request(2)});
+    EXPECT_TRUE(none.flows().empty());
+    EXPECT_TRUE(none.invariantsHold());
+  }
   auto noBodies = makeLog(5, 0);
   noBodies.apply({request(1, "http://h/", 3), request(2, "http://h/", 3)});
   EXPECT_EQ(noBodies.bodyBytes(), 3);

@@ -5,17 +5,11 @@
 
 #include <nlohmann/json.hpp>
 
-#include "core/support/url.h"
+#include "core/proxy/captured_url.h"
+#include "core/support/text.h"
 
 namespace kelvane::FlowText {
 namespace {
-
-std::string lowered(std::string_view text) {
-  std::string out(text);
-  for (auto& c : out)
-    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-  return out;
-}
 
 std::string_view trimmed(std::string_view text) {
   const size_t first = text.find_first_not_of(" \t");
@@ -31,27 +25,6 @@ std::vector<std::string_view> pieces(std::string_view text, char separator) {
     text.remove_prefix(std::min(end + 1, text.size()));
   }
   return out;
-}
-
-// The length of the UTF-8 sequence at `i`, or 0 when it is malformed
-// (overlong forms, surrogates and code points past U+10FFFF included).
-size_t sequenceLength(std::span<const uint8_t> b, size_t i) {
-  const uint8_t c = b[i];
-  if (c < 0x80) return 1;
-  size_t n = 0;
-  uint8_t low = 0x80, high = 0xBF;
-  if (c >= 0xC2 && c <= 0xDF)
-    n = 2;
-  else if (c >= 0xE0 && c <= 0xEF)
-    n = 3, low = c == 0xE0 ? 0xA0 : 0x80, high = c == 0xED ? 0x9F : 0xBF;
-  else if (c >= 0xF0 && c <= 0xF4)
-    n = 4, low = c == 0xF0 ? 0x90 : 0x80, high = c == 0xF4 ? 0x8F : 0xBF;
-  else
-    return 0;
-  if (i + n > b.size() || b[i + 1] < low || b[i + 1] > high) return 0;
-  for (size_t k = 2; k < n; ++k)
-    if (b[i + k] < 0x80 || b[i + k] > 0xBF) return 0;
-  return n;
 }
 
 std::string bodyText(std::span<const uint8_t> body, int64_t bodyLength) {
@@ -70,16 +43,13 @@ std::string joined(const std::vector<std::string>& lines) {
 }  // namespace
 
 std::optional<std::string> utf8(std::span<const uint8_t> bytes) {
-  for (size_t i = 0; i < bytes.size();) {
-    const size_t n = sequenceLength(bytes, i);
-    if (n == 0) return std::nullopt;
-    i += n;
-  }
-  return std::string(bytes.begin(), bytes.end());
+  std::string text(bytes.begin(), bytes.end());
+  if (!Text::isValidUtf8(text)) return std::nullopt;
+  return text;
 }
 
 std::vector<NameValue> query(std::string_view url) {
-  const auto parsed = Url::parse(url);
+  const auto parsed = CapturedUrl::parse(url);
   if (!parsed || !parsed->query) return {};
   std::vector<NameValue> out;
   for (auto& item : queryItems(*parsed->query))
@@ -91,7 +61,7 @@ std::vector<NameValue> cookies(const std::vector<ProxyHeader>& headers, bool res
   const std::string_view wanted = response ? "set-cookie" : "cookie";
   std::vector<NameValue> out;
   for (const auto& header : headers) {
-    if (lowered(header.name) != wanted) continue;
+    if (!Text::equalsIgnoringASCIICase(header.name, wanted)) continue;
     auto parts = pieces(header.value, ';');
     if (response && parts.size() > 1) parts.resize(1);  // Attributes are not cookies.
     for (const auto piece : parts) {
@@ -106,18 +76,19 @@ std::vector<NameValue> cookies(const std::vector<ProxyHeader>& headers, bool res
 
 std::optional<std::string> contentType(const std::vector<ProxyHeader>& headers) {
   for (const auto& header : headers)
-    if (lowered(header.name) == "content-type") return header.value;
+    if (Text::equalsIgnoringASCIICase(header.name, "content-type")) return header.value;
   return std::nullopt;
 }
 
 std::string raw(const ProxyRequest& request) {
-  const auto url = Url::parse(request.url);
+  const auto url = CapturedUrl::parse(request.url);
   std::string target = url ? url->path : "/";
   if (url && url->query) target += "?" + *url->query;
   if (target.empty()) target = "/";
   std::vector<std::string> lines{request.method + " " + target + " " + request.version};
-  const bool hasHost = std::any_of(request.headers.begin(), request.headers.end(),
-                                   [](const ProxyHeader& h) { return lowered(h.name) == "host"; });
+  const bool hasHost = std::any_of(
+      request.headers.begin(), request.headers.end(),
+      [](const ProxyHeader& h) { return Text::equalsIgnoringASCIICase(h.name, "host"); });
   if (!hasHost) lines.push_back("host: " + (url && url->host ? *url->host : ""));
   for (const auto& h : request.headers)
     if (!h.name.starts_with(":")) lines.push_back(h.name + ": " + h.value);
@@ -132,7 +103,7 @@ std::string raw(const ProxyResponse& response) {
 
 BodyKind kind(std::span<const uint8_t> body, std::optional<std::string_view> contentType) {
   if (body.empty()) return BodyKind::empty;
-  const std::string type = lowered(contentType.value_or(""));
+  const std::string type = Text::asciiLowercased(contentType.value_or(""));
   if (type.starts_with("image/")) return BodyKind::image;
   if (type.find("json") != std::string::npos) return BodyKind::json;
   // Leading whitespace is not skipped: only a body that starts with the bracket counts.

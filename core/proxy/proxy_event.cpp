@@ -1,143 +1,19 @@
 #include "core/proxy/proxy_event.h"
 
+#include <algorithm>
 #include <array>
-#include <cmath>
 #include <limits>
 #include <simdjson.h>
 #include <type_traits>
+#include <unordered_map>
 
-#include "core/proxy/proxy_base64.h"
+#include "core/support/base64.h"
+#include "core/support/text.h"
 
 namespace kelvane {
 namespace {
 
 namespace od = simdjson::ondemand;
-
-// Every member the engine may send, named as the decoded fields are.
-enum class Member {
-  type,
-  certPem,
-  keyPem,
-  lan,
-  client,
-  method,
-  url,
-  version,
-  bodyB64,
-  message,
-  host,
-  dir,
-  opcode,
-  dataB64,
-  reason,
-  ip,
-  port,
-  bodyLen,
-  status,
-  len,
-  id,
-  pid,
-  headers,
-  truncated,
-  at,
-};
-
-struct MemberKey {
-  std::string_view snake;
-  std::string_view camel;
-  Member member;
-};
-
-constexpr std::array<MemberKey, 25> kMembers{{
-    {"type", "type", Member::type},
-    {"cert_pem", "certPem", Member::certPem},
-    {"key_pem", "keyPem", Member::keyPem},
-    {"lan", "lan", Member::lan},
-    {"client", "client", Member::client},
-    {"method", "method", Member::method},
-    {"url", "url", Member::url},
-    {"version", "version", Member::version},
-    {"body_b64", "bodyB64", Member::bodyB64},
-    {"message", "message", Member::message},
-    {"host", "host", Member::host},
-    {"dir", "dir", Member::dir},
-    {"opcode", "opcode", Member::opcode},
-    {"data_b64", "dataB64", Member::dataB64},
-    {"reason", "reason", Member::reason},
-    {"ip", "ip", Member::ip},
-    {"port", "port", Member::port},
-    {"body_len", "bodyLen", Member::bodyLen},
-    {"status", "status", Member::status},
-    {"len", "len", Member::len},
-    {"id", "id", Member::id},
-    {"pid", "pid", Member::pid},
-    {"headers", "headers", Member::headers},
-    {"truncated", "truncated", Member::truncated},
-    {"at", "at", Member::at},
-}};
-
-char lowerASCII(char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; }
-char upperASCII(char c) { return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c; }
-
-// The usual snake-case-to-camel-case rule: words after the first are
-// capitalised and the underscores between them dropped; underscores at either
-// end stay; a key without inner underscores is left as it is.
-std::string camelFromSnake(std::string_view key) {
-  const size_t first = key.find_first_not_of('_');
-  if (first == std::string_view::npos) return std::string(key);
-  const size_t last = key.find_last_not_of('_');
-  const std::string_view core = key.substr(first, last - first + 1);
-  if (core.find('_') == std::string_view::npos) return std::string(key);
-  std::string out(key.substr(0, first));
-  bool firstWord = true;
-  for (size_t i = 0; i < core.size();) {
-    const size_t end = std::min(core.find('_', i), core.size());
-    for (size_t j = i; j < end; ++j)
-      out += (j == i && !firstWord) ? upperASCII(core[j]) : lowerASCII(core[j]);
-    if (end > i) firstWord = false;
-    i = end + 1;
-  }
-  out += key.substr(last + 1);
-  return out;
-}
-
-// Every member name, snake and camel forms alike, has a slot of its own in a
-// table of 64, so a key is compared with one name only. A new name that would
-// share a slot stops the build.
-constexpr size_t keySlot(std::string_view key) {
-  return (key.size() * 11 + uint8_t(key[0]) * 3 + uint8_t(key[key.size() / 2]) * 5 +
-          uint8_t(key.back()) * 7) %
-         64;
-}
-struct NameSlot {
-  std::string_view name;
-  Member member{};
-};
-constexpr auto kSlots = [] {
-  std::array<NameSlot, 64> slots{};
-  for (const auto& m : kMembers) {
-    for (const std::string_view name : {m.snake, m.camel}) {
-      auto& slot = slots[keySlot(name)];
-      if (!slot.name.empty() && slot.name != name) throw "two member names share a slot";
-      slot = {name, m.member};
-    }
-  }
-  return slots;
-}();
-
-std::optional<Member> namedMember(std::string_view key) {
-  if (key.empty()) return std::nullopt;
-  const auto& slot = kSlots[keySlot(key)];
-  return slot.name == key ? std::optional(slot.member) : std::nullopt;
-}
-
-// A key as given, or else as converted to camel case (which leaves no inner
-// underscores, so it can only match a camel form).
-std::optional<Member> memberFor(std::string_view key) {
-  if (const auto member = namedMember(key)) return member;
-  if (key.find('_') == std::string_view::npos) return std::nullopt;
-  return namedMember(camelFromSnake(key));
-}
 
 // The wire record: every member optional (null counts as absent). Strings
 // point into the parser's buffer and live until the next line is parsed.
@@ -192,46 +68,104 @@ bool readBase64Text(od::value v, std::optional<std::string_view>& out) {
   return readString(v, out);
 }
 
-// Whole numbers only, in the range of T; "443.0" is 443, "1.5" is refused.
-template <class T>
-std::optional<T> integerFrom(od::number n) {
-  using Limits = std::numeric_limits<T>;
-  switch (n.get_number_type()) {
-    case od::number_type::signed_integer: {
-      const int64_t x = n.get_int64();
-      if constexpr (std::is_unsigned_v<T>) {
-        if (x < 0) return std::nullopt;
-      } else if (x < int64_t(Limits::min()) || x > int64_t(Limits::max())) {
-        return std::nullopt;
-      }
-      return T(x);
-    }
-    case od::number_type::unsigned_integer: {
-      const uint64_t x = n.get_uint64();
-      if (x > uint64_t(Limits::max())) return std::nullopt;
-      return T(x);
-    }
-    default: {
-      const double d = n.get_double();
-      // 2^63 and 2^64 are exact doubles, so the upper bounds compare safely.
-      const double upper = std::is_same_v<T, int32_t> ? 2147483648.0
-                           : std::is_unsigned_v<T>    ? 18446744073709551616.0
-                                                      : 9223372036854775808.0;
-      if (!std::isfinite(d) || d != std::trunc(d) || d < double(Limits::min()) || d >= upper)
-        return std::nullopt;
-      return T(d);
-    }
+// The digits of a JSON number token, checked against the grammar: sign,
+// integer digits (no leading zero), fraction digits, and the exponent.
+struct NumberText {
+  bool negative = false;
+  std::string_view integer, fraction;
+  int64_t exponent = 0;  // Saturates far beyond any width, keeping its sign.
+};
+
+std::optional<NumberText> numberText(std::string_view token) {
+  NumberText n;
+  size_t i = 0;
+  const auto digits = [&] {
+    const size_t start = i;
+    while (i < token.size() && token[i] >= '0' && token[i] <= '9') ++i;
+    return token.substr(start, i - start);
+  };
+  if (i < token.size() && token[i] == '-') n.negative = true, ++i;
+  n.integer = digits();
+  if (n.integer.empty() || (n.integer.size() > 1 && n.integer[0] == '0')) return std::nullopt;
+  if (i < token.size() && token[i] == '.') {
+    ++i;
+    n.fraction = digits();
+    if (n.fraction.empty()) return std::nullopt;
   }
+  if (i < token.size() && (token[i] == 'e' || token[i] == 'E')) {
+    ++i;
+    const bool down = i < token.size() && token[i] == '-';
+    if (i < token.size() && (token[i] == '-' || token[i] == '+')) ++i;
+    const std::string_view e = digits();
+    if (e.empty()) return std::nullopt;
+    for (const char c : e) n.exponent = std::min<int64_t>(n.exponent * 10 + (c - '0'), 1 << 20);
+    if (down) n.exponent = -n.exponent;
+  }
+  if (i != token.size()) return std::nullopt;
+  return n;
+}
+
+// The exact value of a JSON number that is whole and fits in T, however it is
+// spelt ("443", "443.0", "4.43e2"); nullopt for a fraction or a value beyond
+// T's range. Read from the text, not through a double, so that every 64-bit
+// value comes out exact.
+template <class T>
+std::optional<T> wholeNumber(std::string_view token) {
+  const auto n = numberText(token);
+  if (!n) return std::nullopt;
+  // The significant digits, without leading zeros, and the power of ten after them.
+  std::string digits(n->integer);
+  digits += n->fraction;
+  int64_t power = n->exponent - int64_t(n->fraction.size());
+  digits.erase(0, std::min(digits.find_first_not_of('0'), digits.size()));
+  if (digits.empty()) return T(0);  // Zero in any spelling, "-0.0e9" included.
+  while (digits.back() == '0') digits.pop_back(), ++power;
+  if (power < 0) return std::nullopt;  // A non-zero digit after the point.
+  if (int64_t(digits.size()) + power > 20) return std::nullopt;
+  uint64_t magnitude = 0;  // Below 10^20, but 64 bits hold only up to about 1.8 * 10^19.
+  const auto times10plus = [&](unsigned digit) {
+    return !__builtin_mul_overflow(magnitude, 10u, &magnitude) &&
+           !__builtin_add_overflow(magnitude, digit, &magnitude);
+  };
+  for (const char c : digits)
+    if (!times10plus(unsigned(c - '0'))) return std::nullopt;
+  for (int64_t k = 0; k < power; ++k)
+    if (!times10plus(0)) return std::nullopt;
+  using Limits = std::numeric_limits<T>;
+  if (n->negative) {
+    // The magnitude of the lowest value: 0 for unsigned types, 2^63 for int64_t.
+    const uint64_t lowest = std::is_signed_v<T> ? uint64_t(Limits::max()) + 1 : 0;
+    if (magnitude > lowest) return std::nullopt;
+    return T(-T(magnitude - 1) - 1);  // Never negates a value beyond the type.
+  }
+  if (magnitude > uint64_t(Limits::max())) return std::nullopt;
+  return T(magnitude);
 }
 
 template <class T>
 bool readInteger(od::value v, std::optional<T>& out) {
   return readNullable(v, out, [](od::value& x, T& value) {
-    od::number n;
-    if (x.get_number().get(n)) return false;
-    const auto whole = integerFrom<T>(n);
+    // Plain integers in range are read in place by the parser; anything else
+    // (a fraction part, an exponent, a value beyond 64 bits) from its text.
+    using Wide = std::conditional_t<std::is_signed_v<T>, int64_t, uint64_t>;
+    Wide wide{};
+    simdjson::error_code fast;
+    if constexpr (std::is_signed_v<T>)
+      fast = x.get_int64().get(wide);
+    else
+      fast = x.get_uint64().get(wide);
+    if (fast == simdjson::SUCCESS && wide >= Wide(std::numeric_limits<T>::min()) &&
+        wide <= Wide(std::numeric_limits<T>::max())) {
+      value = T(wide);
+      return true;
+    }
+    od::json_type type;
+    if (x.type().get(type) || type != od::json_type::number) return false;
+    std::string_view token = x.raw_json_token();
+    token = token.substr(0, token.find_last_not_of(" \t\n\r") + 1);
+    const auto whole = wholeNumber<T>(token);
     value = whole.value_or(T{});
-    return whole.has_value();
+    return whole.has_value();  // Left unconsumed: moving to the next member skips it.
   });
 }
 
@@ -327,60 +261,92 @@ bool validate(od::value v, int depth = 1) {
   return false;
 }
 
-bool readMember(Raw& raw, Member member, od::value v) {
-  switch (member) {
-    case Member::type:
-      return readString(v, raw.type);
-    case Member::certPem:
-      return readString(v, raw.certPem);
-    case Member::keyPem:
-      return readString(v, raw.keyPem);
-    case Member::lan:
-      return readString(v, raw.lan);
-    case Member::client:
-      return readString(v, raw.client);
-    case Member::method:
-      return readString(v, raw.method);
-    case Member::url:
-      return readString(v, raw.url);
-    case Member::version:
-      return readString(v, raw.version);
-    case Member::bodyB64:
-      return readBase64Text(v, raw.bodyB64);
-    case Member::message:
-      return readString(v, raw.message);
-    case Member::host:
-      return readString(v, raw.host);
-    case Member::dir:
-      return readString(v, raw.dir);
-    case Member::opcode:
-      return readString(v, raw.opcode);
-    case Member::dataB64:
-      return readBase64Text(v, raw.dataB64);
-    case Member::reason:
-      return readString(v, raw.reason);
-    case Member::ip:
-      return readString(v, raw.ip);
-    case Member::port:
-      return readInteger(v, raw.port);
-    case Member::bodyLen:
-      return readInteger(v, raw.bodyLen);
-    case Member::status:
-      return readInteger(v, raw.status);
-    case Member::len:
-      return readInteger(v, raw.len);
-    case Member::id:
-      return readInteger(v, raw.id);
-    case Member::pid:
-      return readInteger(v, raw.pid);
-    case Member::headers:
-      return readHeaders(v, raw.headers);
-    case Member::truncated:
-      return readBool(v, raw.truncated);
-    case Member::at:
-      return readDouble(v, raw.at);
+// The readers by member type, so that the table below names only the member.
+bool read(od::value v, std::optional<std::string_view>& out) { return readString(v, out); }
+template <class T>
+requires std::is_integral_v<T>
+bool read(od::value v, std::optional<T>& out) { return readInteger(v, out); }
+bool read(od::value v, std::optional<bool>& out) { return readBool(v, out); }
+bool read(od::value v, std::optional<double>& out) { return readDouble(v, out); }
+bool read(od::value v, std::optional<std::vector<ProxyHeader>>& out) { return readHeaders(v, out); }
+
+using Reader = bool (*)(Raw&, od::value);
+template <auto member>
+bool field(Raw& raw, od::value v) {
+  return read(v, raw.*member);
+}
+template <auto member>
+bool base64Field(Raw& raw, od::value v) {
+  return readBase64Text(v, raw.*member);
+}
+
+// Every member the engine may send: its key, the key's camel-case form (also
+// accepted), and what reads it into the wire record.
+struct MemberKey {
+  std::string_view snake;
+  std::string_view camel;
+  Reader read;
+};
+
+constexpr MemberKey kMembers[] = {
+    {"type", "type", field<&Raw::type>},
+    {"cert_pem", "certPem", field<&Raw::certPem>},
+    {"key_pem", "keyPem", field<&Raw::keyPem>},
+    {"lan", "lan", field<&Raw::lan>},
+    {"client", "client", field<&Raw::client>},
+    {"method", "method", field<&Raw::method>},
+    {"url", "url", field<&Raw::url>},
+    {"version", "version", field<&Raw::version>},
+    {"body_b64", "bodyB64", base64Field<&Raw::bodyB64>},
+    {"message", "message", field<&Raw::message>},
+    {"host", "host", field<&Raw::host>},
+    {"dir", "dir", field<&Raw::dir>},
+    {"opcode", "opcode", field<&Raw::opcode>},
+    {"data_b64", "dataB64", base64Field<&Raw::dataB64>},
+    {"reason", "reason", field<&Raw::reason>},
+    {"ip", "ip", field<&Raw::ip>},
+    {"port", "port", field<&Raw::port>},
+    {"body_len", "bodyLen", field<&Raw::bodyLen>},
+    {"status", "status", field<&Raw::status>},
+    {"len", "len", field<&Raw::len>},
+    {"id", "id", field<&Raw::id>},
+    {"pid", "pid", field<&Raw::pid>},
+    {"headers", "headers", field<&Raw::headers>},
+    {"truncated", "truncated", field<&Raw::truncated>},
+    {"at", "at", field<&Raw::at>},
+};
+
+// The usual snake-case-to-camel-case rule: words after the first are
+// capitalised and the underscores between them dropped; underscores at either
+// end stay; a key without inner underscores is left as it is.
+std::string camelFromSnake(std::string_view key) {
+  const size_t first = key.find_first_not_of('_');
+  if (first == std::string_view::npos) return std::string(key);
+  const size_t last = key.find_last_not_of('_');
+  const std::string core = Text::asciiLowercased(key.substr(first, last - first + 1));
+  if (core.find('_') == std::string::npos) return std::string(key);
+  std::string out(key.substr(0, first));
+  for (size_t i = 0; i < core.size(); ++i) {
+    if (core[i] == '_') continue;
+    const bool wordStart = i > 0 && core[i - 1] == '_' && out.size() > first;
+    out += wordStart && core[i] >= 'a' && core[i] <= 'z' ? char(core[i] - 'a' + 'A') : core[i];
   }
-  return false;
+  out += key.substr(last + 1);
+  return out;
+}
+
+// The member a key names, as given or else converted to camel case (which
+// leaves no inner underscores, so it can only match a camel form).
+const MemberKey* memberFor(std::string_view key) {
+  static const auto byName = [] {
+    std::unordered_map<std::string_view, const MemberKey*> names;
+    for (const auto& m : kMembers) names[m.snake] = names[m.camel] = &m;
+    return names;
+  }();
+  if (const auto it = byName.find(key); it != byName.end()) return it->second;
+  if (key.find('_') == std::string_view::npos) return nullptr;
+  const auto it = byName.find(camelFromSnake(key));
+  return it == byName.end() ? nullptr : it->second;
 }
 
 // One parser per thread, reused so that its buffers are allocated once.
@@ -402,8 +368,8 @@ std::optional<Raw> readRaw(std::string_view line, LineParser& state) {
     od::field f;
     std::string_view key;
     if (std::move(field).get(f) || f.unescaped_key().get(key)) return std::nullopt;
-    const auto member = memberFor(key);
-    if (!(member ? readMember(raw, *member, f.value()) : validate(f.value()))) return std::nullopt;
+    const MemberKey* member = memberFor(key);
+    if (!(member ? member->read(raw, f.value()) : validate(f.value()))) return std::nullopt;
   }
   // Anything after the object (a second value, stray text) makes it malformed.
   if (doc.current_location().error() != simdjson::OUT_OF_BOUNDS) return std::nullopt;
@@ -414,7 +380,7 @@ std::string text(const std::optional<std::string_view>& s) { return s ? std::str
 
 std::vector<uint8_t> bytes(const std::optional<std::string_view>& b64) {
   if (!b64) return {};
-  auto decoded = ProxyBase64::decode(*b64);
+  auto decoded = Base64::decode(*b64);
   return decoded ? std::move(*decoded) : std::vector<uint8_t>{};
 }
 

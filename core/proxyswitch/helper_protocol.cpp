@@ -3,6 +3,7 @@
 #include <nlohmann/json.hpp>
 
 #include "core/support/json_coding.h"
+#include "core/support/json_fields.h"
 
 namespace kelvane::HelperProtocol {
 namespace {
@@ -25,9 +26,21 @@ std::optional<HelperCall> callNamed(std::string_view text) {
   return std::nullopt;
 }
 
+constexpr std::string_view kHelperName = "KelvaneProxyHelper";
+constexpr int kProtocolVersion = 1;
+
 std::string line(const json& j) { return encodeJson(j).value_or("{}"); }
 
 }  // namespace
+
+std::string greeting() { return line(json::array({kHelperName, kProtocolVersion})); }
+
+bool isGreeting(std::string_view text) {
+  const auto j = json::parse(text, nullptr, /*allow_exceptions=*/false);
+  return j.is_array() && j.size() == 2 && j[0].is_string() &&
+         j[0].get_ref<const std::string&>() == kHelperName && j[1].is_number_unsigned() &&
+         j[1].get<uint64_t>() >= 1;
+}
 
 std::string encodeRequest(const HelperRequest& request) {
   json j = {{"call", callName(request.call)}};
@@ -80,9 +93,9 @@ std::optional<HelperReply> decodeReply(std::string_view text) {
   if (!j.is_object()) return std::nullopt;
   try {
     HelperReply reply;
-    reply.error = getOptional<std::string>(j, "error");
-    reply.applied = j.value("applied", false);
-    reply.tampered = j.value("tampered", false);
+    reply.error = Fields::optional<std::string>(j, "error");
+    reply.applied = Fields::optional<bool>(j, "applied").value_or(false);
+    reply.tampered = Fields::optional<bool>(j, "tampered").value_or(false);
     return reply;
   } catch (const json::exception&) {
     return std::nullopt;

@@ -1,6 +1,9 @@
 #pragma once
 // The proxy helper's calls (ProxyHelperXPC) and their wire form: one JSON
 // request per line from the client and one JSON reply per line back.
+// The helper speaks first: once it has admitted a client it sends its greeting,
+//   ["KelvaneProxyHelper",1]
+// and only then may the client write; a client that wrote before is refused.
 //   {"call":"enable","host":"127.0.0.1","port":9091}  ->  {} or {"error":"..."}
 //   {"call":"disable"}                                ->  {}
 //   {"call":"status"}                                 ->  {"applied":true,"tampered":false}
@@ -53,6 +56,15 @@ namespace HelperProtocol {
 // Request lines longer than this are refused and their connection closed.
 inline constexpr std::size_t kMaxLineBytes = 64 * 1024;
 inline constexpr std::string_view kTooLong = "Request too long";
+// Sent before the helper closes a connection that made no request for a while.
+inline constexpr std::string_view kIdle = "Idle connection closed";
+
+// The greeting line: the helper's name and the protocol's version. It is an
+// array, not an object, so that a client that does not wait for it (and so is
+// refused) can never take it for the reply to its request.
+std::string greeting();
+// Returns true when `line` is a greeting of this helper, of any version.
+bool isGreeting(std::string_view line);
 
 // Returns the request as one line of JSON, without the newline.
 std::string encodeRequest(const HelperRequest& request);

@@ -43,7 +43,7 @@ void to_json(nlohmann::json& j, const SpeedBudget& budget) {
 void from_json(const nlohmann::json& j, SpeedBudget& budget) {
   budget.month = Fields::required<std::string>(j, "month");
   budget.bytes = Fields::required<int64_t>(j, "bytes");
-  budget.lastAuto = getOptional<Date>(j, "lastAuto");
+  budget.lastAuto = Fields::optional<Date>(j, "lastAuto");
 }
 
 }  // namespace kelvane

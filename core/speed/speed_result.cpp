@@ -40,7 +40,7 @@ void to_json(nlohmann::json& j, const SpeedResult& result) {
 }
 
 void from_json(const nlohmann::json& j, SpeedResult& result) {
-  result.at = j.at("at").get<Date>();
+  result.at = Fields::required<Date>(j, "at");
   result.down = Fields::required<double>(j, "down");
   result.up = Fields::required<double>(j, "up");
   result.latency = Fields::required<double>(j, "latency");

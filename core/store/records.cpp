@@ -26,7 +26,7 @@ void to_json(nlohmann::json& j, const ActionResult& result) {
 }
 
 void from_json(const nlohmann::json& j, ActionResult& result) {
-  result.action = j.at("action").get<Action>();
+  result.action = Fields::required<Action>(j, "action");
   result.result = Fields::required<std::string>(j, "result");
   result.undo = Fields::optional<std::string>(j, "undo");
   result.note = Fields::optional<std::string>(j, "note");
@@ -37,9 +37,9 @@ void to_json(nlohmann::json& j, const RunRecord& record) {
 }
 
 void from_json(const nlohmann::json& j, RunRecord& record) {
-  record.id = j.at("id").get<Uuid>();
-  record.at = j.at("at").get<Date>();
-  record.mode = j.at("mode").get<RunMode>();
+  record.id = Fields::required<Uuid>(j, "id");
+  record.at = Fields::required<Date>(j, "at");
+  record.mode = Fields::required<RunMode>(j, "mode");
   record.actions = Fields::required<std::vector<ActionResult>>(j, "actions");
 }
 
@@ -54,8 +54,8 @@ void to_json(nlohmann::json& j, const ClosedTab& tab) {
 }
 
 void from_json(const nlohmann::json& j, ClosedTab& tab) {
-  tab.id = j.at("id").get<Uuid>();
-  tab.at = j.at("at").get<Date>();
+  tab.id = Fields::required<Uuid>(j, "id");
+  tab.at = Fields::required<Date>(j, "at");
   tab.browser = Fields::required<std::string>(j, "browser");
   tab.url = Fields::required<std::string>(j, "url");
   tab.title = Fields::required<std::string>(j, "title");

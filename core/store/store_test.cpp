@@ -53,6 +53,19 @@ TEST(Store, DocumentsRoundTripSortedAndCompact) {
   EXPECT_EQ(store.load<Note>("n.json"), std::nullopt);
 }
 
+TEST(Store, AFifoOrADeviceInAFilesPlaceIsNeitherReadNorAppendedTo) {
+  TempDir tmp;
+  const Store store(tmp.path());
+  // Without a writer, opening the FIFO to read would wait forever.
+  ASSERT_EQ(::mkfifo(store.path(kRunsFile).c_str(), 0600), 0);
+  std::filesystem::create_symlink("/dev/zero", store.path("n.json"));  // never ends
+  EXPECT_EQ(store.read(kRunsFile), std::nullopt);
+  EXPECT_TRUE(store.runs(Date(0)).empty());
+  EXPECT_EQ(store.load<Note>("n.json"), std::nullopt);
+  EXPECT_FALSE(store.append(RunRecord{}));
+  EXPECT_TRUE(std::filesystem::is_fifo(store.path(kRunsFile)));
+}
+
 TEST(Store, FailedDocumentWriteKeepsTheOldFile) {
   TempDir tmp;
   const Store store(tmp.path());

@@ -1,6 +1,7 @@
 #pragma once
 // JSON helpers shared by every record: optional fields, fenced decoding, the
 // store's compact sorted encoding, and the lenient key-by-key readers.
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -16,15 +17,6 @@ namespace kelvane {
 template <class T>
 void putOptional(nlohmann::json& j, const char* key, const std::optional<T>& value) {
   if (value) j[key] = *value;
-}
-
-// Reads j[key] when present and not null; throws like get<T>() when present but
-// not a T, so that a damaged optional field fails its record.
-template <class T>
-std::optional<T> getOptional(const nlohmann::json& j, const char* key) {
-  const auto it = j.find(key);
-  if (it == j.end() || it->is_null()) return std::nullopt;
-  return it->template get<T>();
 }
 
 // Returns the T that `j` encodes, or nullopt if it is not a T.
@@ -77,6 +69,23 @@ int64_t read<int64_t>(const nlohmann::json& j, const char* key, int64_t fallback
 template <>
 std::string read<std::string>(const nlohmann::json& j, const char* key, std::string fallback,
                               bool& issue);
+
+// The range a number is kept in, both ends included.
+template <class T>
+struct Range {
+  T low;
+  T high;
+};
+
+// The key's value as read() gives it, clamped into `range`; an issue also when
+// clamping changed it.
+template <class T>
+T clamped(const nlohmann::json& j, const char* key, T fallback, Range<T> range, bool& issue) {
+  const T value = read<T>(j, key, fallback, issue);
+  const T kept = std::clamp(value, range.low, range.high);
+  if (kept != value) issue = true;
+  return kept;
+}
 
 }  // namespace Lenient
 

@@ -26,6 +26,16 @@ TEST(JsonFields, IntegersMustBeWholeAndFitTheirWidth) {
   EXPECT_EQ(read<bool>(1), std::nullopt);
 }
 
+TEST(JsonFields, OptionalIsAbsentWhenMissingOrNullAndFailsWhenMistyped) {
+  const nlohmann::json j = {{"present", 3}, {"null", nullptr}, {"text", "x"}, {"half", 1.5}};
+  EXPECT_EQ(Fields::optional<int>(j, "present"), 3);
+  EXPECT_EQ(Fields::optional<int>(j, "absent"), std::nullopt);
+  EXPECT_EQ(Fields::optional<int>(j, "null"), std::nullopt);
+  EXPECT_THROW(Fields::optional<int>(j, "text"), nlohmann::json::exception);
+  EXPECT_THROW(Fields::optional<int>(j, "half"), nlohmann::json::exception);
+  EXPECT_THROW(Fields::required<int>(j, "absent"), nlohmann::json::exception);
+}
+
 TEST(JsonFields, MapKeysAreDecimalIDs) {
   using Spaces = std::map<uint32_t, std::vector<int64_t>>;
   EXPECT_EQ(read<Spaces>(nlohmann::json::parse(R"({"7":[1,2],"4294967295":[]})")),

@@ -1,5 +1,6 @@
 #include "core/support/text.h"
 
+#include <algorithm>
 #include <cstdint>
 
 #include <unicode/locid.h>
@@ -19,6 +20,8 @@ UChar32 next(std::string_view text, int32_t& at) {
 }
 
 bool isBlank(UChar32 c) { return c >= 0 && u_isUWhiteSpace(c); }
+
+char asciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 }  // namespace
 
@@ -47,9 +50,14 @@ std::string lowercased(std::string_view text) {
 
 std::string asciiLowercased(std::string_view text) {
   std::string out(text);
-  for (char& c : out)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  for (char& c : out) c = asciiLower(c);
   return out;
+}
+
+bool equalsIgnoringASCIICase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return asciiLower(x) == asciiLower(y);
+         });
 }
 
 bool isValidUtf8(std::string_view bytes) {

@@ -15,6 +15,9 @@ std::string_view trimmed(std::string_view text);
 std::string lowercased(std::string_view text);
 // ASCII-only lower-casing, for protocol tokens (schemes, hosts, header names).
 std::string asciiLowercased(std::string_view text);
+// True when the texts are equal once ASCII letters are lower-cased; other
+// bytes compare as they are ("Content-TYPE" equals "content-type", "Å" only "Å").
+bool equalsIgnoringASCIICase(std::string_view a, std::string_view b);
 bool isValidUtf8(std::string_view bytes);
 // The bytes as UTF-8 text, each invalid sequence replaced by U+FFFD.
 std::string validUtf8(std::string_view bytes);

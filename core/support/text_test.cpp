@@ -19,6 +19,14 @@ TEST(Text, LowerCasesEveryScript) {
   EXPECT_EQ(Text::asciiLowercased("Content-TYPE Å"), "content-type Å");
 }
 
+TEST(Text, ComparesIgnoringOnlyASCIICase) {
+  EXPECT_TRUE(Text::equalsIgnoringASCIICase("Upgrade", "uPGRADE"));
+  EXPECT_TRUE(Text::equalsIgnoringASCIICase("", ""));
+  EXPECT_FALSE(Text::equalsIgnoringASCIICase("host", "hosts"));  // a prefix is not equal
+  EXPECT_FALSE(Text::equalsIgnoringASCIICase("Å", "å"));         // only ASCII letters fold
+  EXPECT_FALSE(Text::equalsIgnoringASCIICase("[", "{"));  // 0x5B and 0x7B differ by the case bit
+}
+
 TEST(Text, ReplacesInvalidUtf8) {
   EXPECT_TRUE(Text::isValidUtf8("plain ✓"));
   EXPECT_FALSE(Text::isValidUtf8("\xC3"));

@@ -10,24 +10,22 @@
 
 namespace kelvane {
 
-ScreenTime ScreenTime::noted(std::optional<uint32_t> window, Date at, bool active,
-                             std::optional<Date> bootTime, std::optional<int32_t> sessionID,
-                             const Calendar& calendar) const {
-  if (!std::isfinite(at.timeIntervalSinceReferenceDate())) return *this;
-  const Date today = calendar.startOfDay(at);
-  const bool otherSession = session && sessionID && *session != *sessionID;
+ScreenTime ScreenTime::noted(const Observation& seen, const Calendar& calendar) const {
+  if (!std::isfinite(seen.at.timeIntervalSinceReferenceDate())) return *this;
+  const Date today = calendar.startOfDay(seen.at);
+  const bool otherSession = session && seen.session && *session != *seen.session;
   ScreenTime next = *this;
-  if (today != day || bootTime != boot || otherSession) {
-    next = ScreenTime{.day = today, .boot = bootTime, .session = sessionID};
+  if (today != day || seen.boot != boot || otherSession) {
+    next = ScreenTime{.day = today, .boot = seen.boot, .session = seen.session};
   } else if (!next.session) {
-    next.session = sessionID;
+    next.session = seen.session;
   }
-  if (active && window && next.last) {
+  if (seen.active && seen.window && next.last) {
     // Negative when the clock went back; a long pause credits at most 5 s.
-    next.windows[*window] += std::clamp(at.since(*next.last), 0.0, kMaxCredit);
+    next.windows[*seen.window] += std::clamp(seen.at.since(*next.last), 0.0, kMaxCredit);
   }
   // Also when inactive, so that an idle stretch is never credited later.
-  next.last = at;
+  next.last = seen.at;
   return next;
 }
 

@@ -25,14 +25,22 @@ struct ScreenTime {
   std::optional<Date> last;            // Time of the previous observation.
   bool operator==(const ScreenTime&) const = default;
 
-  // Returns the record after one observation of the focused `window` at `at`.
-  // A new local day, another boot time (absent differs from present) or
-  // another known session starts a fresh record. When `active` and a previous
-  // time exist, the window gains the time since it, clamped to 0...5 seconds.
-  // A moment that is not a finite number leaves the record as it is.
-  [[nodiscard]] ScreenTime noted(std::optional<uint32_t> window, Date at, bool active,
-                                 std::optional<Date> bootTime, std::optional<int32_t> sessionID,
-                                 const Calendar& calendar) const;
+  // One look at the screen.
+  struct Observation {
+    std::optional<uint32_t> window;  // The focused window; none when no window has the focus.
+    Date at;
+    bool active = false;             // Whether the user was at the machine.
+    std::optional<Date> boot;        // The machine's boot time, when known.
+    std::optional<int32_t> session;  // The login session, when known.
+    bool operator==(const Observation&) const = default;
+  };
+
+  // Returns the record after one observation. A new local day, another boot
+  // time (absent differs from present) or another known session starts a
+  // fresh record. When active and a previous time exist, the focused window
+  // gains the time since it, clamped to 0...5 seconds. A moment that is not a
+  // finite number leaves the record as it is.
+  [[nodiscard]] ScreenTime noted(const Observation& seen, const Calendar& calendar) const;
   // Returns the active seconds of `window`; 0 for a window never credited.
   double seconds(uint32_t window) const;
 };

@@ -19,7 +19,8 @@ struct Clock {
   Calendar calendar = Calendar::utc();
   ScreenTime record;
   Clock& see(Date at, bool active = true, std::optional<uint32_t> window = 7) {
-    record = record.noted(window, at, active, kBoot, 1, calendar);
+    record = record.noted(
+        {.window = window, .at = at, .active = active, .boot = kBoot, .session = 1}, calendar);
     return *this;
   }
 };
@@ -65,15 +66,19 @@ TEST(ScreenTime, AnotherBootOrKnownSessionStartsAFreshRecord) {
   const auto fresh = [&](std::optional<Date> boot, std::optional<int32_t> session) {
     return ScreenTime{counted.day, boot, session, {}, next};
   };
-  EXPECT_EQ(counted.noted(7, next, true, kBoot + 60, 1, c), fresh(kBoot + 60, 1));
-  EXPECT_EQ(counted.noted(7, next, true, std::nullopt, 1, c), fresh(std::nullopt, 1));
-  EXPECT_EQ(counted.noted(7, next, true, kBoot, 2, c), fresh(kBoot, 2));
-  EXPECT_EQ(counted.noted(7, next, true, kBoot, std::nullopt, c).seconds(7), 61);
+  // Window 7 seen active a second later, with the given boot time and session.
+  const auto seen = [&](std::optional<Date> boot, std::optional<int32_t> session) {
+    return ScreenTime::Observation{
+        .window = 7, .at = next, .active = true, .boot = boot, .session = session};
+  };
+  EXPECT_EQ(counted.noted(seen(kBoot + 60, 1), c), fresh(kBoot + 60, 1));
+  EXPECT_EQ(counted.noted(seen(std::nullopt, 1), c), fresh(std::nullopt, 1));
+  EXPECT_EQ(counted.noted(seen(kBoot, 2), c), fresh(kBoot, 2));
+  EXPECT_EQ(counted.noted(seen(kBoot, std::nullopt), c).seconds(7), 61);
   const ScreenTime unknown{counted.day, kBoot, std::nullopt, {{7, 60}}, kNoon};
-  EXPECT_EQ(unknown.noted(7, next, true, kBoot, 4, c),
-            (ScreenTime{counted.day, kBoot, 4, {{7, 61}}, next}));
+  EXPECT_EQ(unknown.noted(seen(kBoot, 4), c), (ScreenTime{counted.day, kBoot, 4, {{7, 61}}, next}));
   const ScreenTime bootless{counted.day, std::nullopt, 1, {{7, 60}}, kNoon};
-  EXPECT_EQ(bootless.noted(7, next, true, kBoot, 1, c), fresh(kBoot, 1));
+  EXPECT_EQ(bootless.noted(seen(kBoot, 1), c), fresh(kBoot, 1));
 }
 
 TEST(ScreenTimeJSON, RoundTripsWithWindowIDsAsKeysAndFailsWholeWhenDamaged) {

@@ -40,7 +40,8 @@ bool eventually(const std::function<bool()>& condition) {
   return true;
 }
 
-HelperClient::HelperClient(const std::string& socketPath) : fd_(connectTo(socketPath)) {}
+HelperClient::HelperClient(const std::string& socketPath)
+    : fd_(connectTo(socketPath)), greeting_(readLine()) {}
 
 HelperClient::~HelperClient() { ::close(fd_); }
 

@@ -18,6 +18,8 @@ bool eventually(const std::function<bool()>& condition);
 // One connection to the daemon's socket, closed with the object.
 class HelperClient {
  public:
+  // Connects and reads the line the daemon greets an admitted client with
+  // (none comes to a refused one).
   explicit HelperClient(const std::string& socketPath);
   ~HelperClient();
   HelperClient(const HelperClient&) = delete;
@@ -28,9 +30,12 @@ class HelperClient {
   std::optional<std::string> readLine();
   // Sends one request line and returns the reply line.
   std::optional<std::string> request(std::string_view line);
+  // The greeting read on connecting; nullopt when none came.
+  const std::optional<std::string>& greeting() const { return greeting_; }
 
  private:
   int fd_;
+  std::optional<std::string> greeting_;
 };
 
 // A program started with `args`, its stdout and stderr appended to
@@ -46,6 +51,8 @@ class ChildProcess {
   // Sends `signal` (none for 0) and waits for the end. Returns the exit status,
   // 128 + the signal that ended it, or -1 when it did not end.
   int stop(int signal = 0);
+  // The child's process ID while it runs unreaped; -1 after stop().
+  pid_t pid() const { return pid_; }
 
  private:
   pid_t pid_ = -1;  // an unreaped child of ours while positive

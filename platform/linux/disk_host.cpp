@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "core/disk/disk_files.h"
 #include "core/disk_records/disk_paths.h"
@@ -13,6 +14,7 @@
 #include "core/shell/tool_locator.h"
 #include "core/support/text.h"
 #include "platform/linux/freedesktop_trash.h"
+#include "platform/linux/in_use.h"
 #include "platform/linux/large_files.h"
 #include "platform/linux/proc_table.h"
 #include "platform/linux/xdg.h"
@@ -84,7 +86,10 @@ DiskEnvironment environment(const std::string& home, const Config& config, Date 
   ProcTable::serveShell();
   env.runningNames = ProcTable::runningNames();
   env.runningBundleIDs = bundleIDsFor(env.runningNames);
-  env.openFiles = ProcTable::openFiles();
+  // One look at what running programs hold serves every rule; this program is left out,
+  // as what it holds while scanning is its own doing.
+  const auto held = std::make_shared<const InUse>(InUse::read(ProcReader(), ::getpid()));
+  env.inUse = [held](const std::string& path) { return held->reason(path); };
   env.kept = DiskPaths::keptEntries(config.allowlist.paths, home);
   for (auto& path : expanded(config.ignoredFiles, home)) env.ignored.insert(std::move(path));
   auto tools = std::make_shared<ToolCache>(home);

@@ -1,7 +1,8 @@
 #pragma once
 // LinuxDiskHost: builds the disk scanner's environment on this machine: running
-// programs and open files from /proc, tools found by ToolLocator and run by Shell with
-// a time-out, large files from a bounded walk, added dates from the file system.
+// programs and what they hold (open files, bound sockets, working folders) from /proc,
+// tools found by ToolLocator and run by Shell with a time-out, large files from a
+// bounded walk, added dates from the file system.
 #include <optional>
 #include <string>
 

@@ -33,13 +33,15 @@ std::vector<Suggestion> find(const std::string& home, int64_t minBytes, size_t m
   // The desktop's own Trash lives here on this platform.
   const std::string desktopTrash = home + "/.local/share";
   size_t seen = 0;
+  Tally links;  // A file linked under several names is one item, listed where first met.
   FileWalk::walk(home, [&](const FileWalk::Item& item) {
     if (++seen > maxItems) return Next::stop;
     const auto& info = item.info;
     if (S_ISDIR(info.st_mode))
       return skipped(item, top.st_dev, desktopTrash) ? Next::skip : Next::descend;
     const int64_t bytes = static_cast<int64_t>(info.st_blocks) * 512;
-    if (S_ISREG(info.st_mode) && bytes >= minBytes) {
+    if (S_ISREG(info.st_mode) && bytes >= minBytes &&
+        (info.st_nlink < 2 || links.firstTime(info.st_dev, info.st_ino))) {
       const double used =
           std::max(FileWalk::unixSeconds(info.st_atim), FileWalk::unixSeconds(info.st_mtim));
       found.push_back(Suggestion{item.path(), bytes, Date::fromUnix(used)});

@@ -15,7 +15,8 @@ namespace kelvane::LargeFiles {
 inline constexpr size_t kMaxItems = 500'000;
 
 // Returns the regular files under `home` that hold at least `minBytes` allocated bytes,
-// with the later of their access and modification times as their last use. Skips both
+// with the later of their access and modification times as their last use; a file with
+// several hard links is listed once, under the first name met. Skips both
 // Trash folders (~/.Trash, ~/.local/share/Trash), heavy build and cache folders and other
 // file systems; stops after `maxItems` items. Empty when `home` cannot be read.
 std::vector<Suggestion> find(const std::string& home, int64_t minBytes,

@@ -30,6 +30,9 @@ TEST(LargeFiles, FindsBigFilesOutsideTrashAndBuildFolders) {
   ASSERT_EQ(found.size(), 1u);
   EXPECT_EQ(found[0].path, (h / "Movies/big.mov").string());
   EXPECT_TRUE(found[0].bytes >= 300'000 && found[0].lastUsed > Date::now() - 3600);
+  // A file linked under a second name is one file.
+  fs::create_hard_link(h / "Movies/big.mov", h / "Movies/again.mov");
+  EXPECT_EQ(LargeFiles::find(h.string(), 200'000).size(), 1u);
   // The bound: with room for one item only, the walk stops before reaching the file.
   EXPECT_TRUE(LargeFiles::find(h.string(), 200'000, 1).empty());
   EXPECT_TRUE(LargeFiles::find((h / "missing").string(), 1).empty());

@@ -8,6 +8,7 @@
 #include <map>
 #include <string>
 #include <sys/stat.h>
+#include <vector>
 
 #include "core/disk/disk_environment.h"
 #include "core/support/testing/temp_dir.h"
@@ -34,6 +35,13 @@ class FakeHome {
     std::ofstream(path, std::ios::binary) << std::string(bytes, 'x');
     setAge(path, age);
     return path;
+  }
+  // Makes a file `levels` folders deep below `rel` (rel/d/d/.../f); returns the top folder.
+  std::string deepFile(const std::string& rel, int levels) const {
+    std::string path = rel;
+    for (int i = 0; i < levels; ++i) path += "/d";
+    file(path + "/f");
+    return at(rel);
   }
   // Makes a folder (and its parents), modified `age` seconds before now.
   std::string folder(const std::string& rel, double age = 0) const {
@@ -65,5 +73,12 @@ class FakeHome {
   TempDir dir_;
   std::string home_ = dir_.path().string();
 };
+
+// The paths of the items a rule found, in order.
+inline std::vector<std::string> itemPaths(const DiskRuleScan& scan) {
+  std::vector<std::string> out;
+  for (const auto& item : scan.items) out.push_back(item.path);
+  return out;
+}
 
 }  // namespace kelvane

@@ -9,8 +9,10 @@ namespace kelvane {
 
 class TempDir {
  public:
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "kelvane-XXXXXX").string();
+  TempDir() : TempDir(std::filesystem::temp_directory_path()) {}
+  // Makes the folder inside `parent` (a tmpfs, say, for tests that write a lot).
+  explicit TempDir(const std::filesystem::path& parent) {
+    std::string pattern = (parent / "kelvane-XXXXXX").string();
     if (::mkdtemp(pattern.data())) path_ = pattern;
   }
   ~TempDir() {
