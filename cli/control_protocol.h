@@ -5,6 +5,7 @@
 // control_ops.h, the socket control_server.h and control_client.h.
 #include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -29,6 +30,9 @@ struct Request {
   std::string op;
   nlohmann::json body;
 };
+
+// Takes the reply to one request.
+using Reply = std::function<void(nlohmann::json)>;
 
 // Reads one request line. Fails with the text the error reply carries: "not
 // JSON", "not a JSON object", "no \"op\" text".

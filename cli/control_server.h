@@ -23,7 +23,7 @@ class ControlServer final {
  public:
   // Takes the reply to one request; later calls are ignored. May be called at
   // once or later (after a run); it does nothing once the client has gone.
-  using Reply = std::function<void(nlohmann::json)>;
+  using Reply = Control::Reply;
   using Handler = std::function<void(const Control::Request&, Reply)>;
   // Hears what the server refused or dropped, for the log.
   using Notice = std::function<void(const std::string&)>;
