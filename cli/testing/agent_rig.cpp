@@ -32,7 +32,7 @@ const std::map<std::string, std::string>& sources() {
   static const std::map<std::string, std::string> map = {
       {"kelvane", KELVANE_CLI_PATH},          {"helper", KELVANE_AGENT_TEST_HELPER},
       {"keeper", KELVANE_AGENT_TEST_HELPER},  {"window", KELVANE_TEST_WINDOW},
-      {"keeper-window", KELVANE_TEST_WINDOW},
+      {"keeper-window", KELVANE_TEST_WINDOW}, {"other-window", KELVANE_TEST_WINDOW},
   };
   return map;
 }
@@ -175,9 +175,13 @@ std::string AgentRig::program(const std::string& name) {
   static TempDir bin;
   static std::mutex mutex;
   const std::lock_guard lock(mutex);
-  const fs::path copy = bin.path() / name;
+  // Each in a folder of its own: programs that share a folder are taken for
+  // one application and its helpers.
+  const fs::path copy = bin.path() / name / name;
   if (!fs::exists(copy)) {
     ::chmod(bin.path().c_str(), 0755);
+    fs::create_directories(copy.parent_path());
+    ::chmod(copy.parent_path().c_str(), 0755);
     fs::copy_file(sources().at(name), copy);
     ::chmod(copy.c_str(), 0755);
   }
