@@ -224,7 +224,7 @@ nlohmann::json AgentRig::config(const nlohmann::json& overrides) const {
   nlohmann::json config = {{"scheduleMinutes", 1},
                            {"learningUntil", (clockStart_ - 86400).iso8601()},
                            {"projectRoots", nlohmann::json::array({"~/Projects"})}};
-  config.merge_patch(overrides);
+  if (overrides.is_object()) config.merge_patch(overrides);
   return config;
 }
 
