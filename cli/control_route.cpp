@@ -130,6 +130,12 @@ Result<nlohmann::json, std::string> route(const std::filesystem::path& folder,
   return reach(folder, request, [&] { return alone(folder, *parsed); });
 }
 
+Result<nlohmann::json, std::string> throughAgentOr(
+    const std::filesystem::path& folder, const nlohmann::json& request,
+    const std::function<Result<nlohmann::json, std::string>()>& withoutAgent) {
+  return reach(folder, request, withoutAgent);
+}
+
 Result<nlohmann::json, std::string> runNow(const std::filesystem::path& folder) {
   return reach(folder, {{"op", "runNow"}}, [&] { return runAlone(folder); });
 }

@@ -26,6 +26,12 @@ inline constexpr const char* kStartAgent =
 [[nodiscard]] Result<nlohmann::json, std::string> route(const std::filesystem::path& folder,
                                                         const nlohmann::json& request);
 
+// Sends `request` to the agent of `folder` when one runs; with none, calls
+// `withoutAgent` while this process holds the folder's lock.
+[[nodiscard]] Result<nlohmann::json, std::string> throughAgentOr(
+    const std::filesystem::path& folder, const nlohmann::json& request,
+    const std::function<Result<nlohmann::json, std::string>()>& withoutAgent);
+
 // `kelvane sweep --now`: through the agent, or with no agent a run of this
 // process's own on a fresh look, waited for. The reply holds "runs".
 [[nodiscard]] Result<nlohmann::json, std::string> runNow(const std::filesystem::path& folder);
