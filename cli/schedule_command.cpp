@@ -15,6 +15,11 @@ namespace {
 
 using nlohmann::json;
 
+std::string until(const json& reply, const char* key) {
+  const auto at = Date::fromISO8601(reply.value(key, ""));
+  return at ? untilText(*at, Date::now(), Calendar::current()) : "until you resume";
+}
+
 std::string moment(const json& reply, const char* key) {
   const auto at = Date::fromISO8601(reply.value(key, ""));
   return at ? whenText(*at, Date::now(), Calendar::current()) : "?";
@@ -32,7 +37,7 @@ int pause(const SweepOptions& common, const std::string& duration) {
     request["for"] = *seconds;
   }
   return sendRequest(common, "pause", request, [](const json& reply) {
-    std::cout << "Sweeps are paused " << moment(reply, "pausedUntil")
+    std::cout << "Sweeps are paused " << until(reply, "pausedUntil")
               << ". Runs started by hand still run; kelvane resume ends the pause.\n";
   });
 }

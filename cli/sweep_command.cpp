@@ -125,7 +125,7 @@ void printNextRun(const json& s, Date now, const Calendar& calendar, std::ostrea
   const std::string mode = text(s, "nextRunMode");
   if (mode == "paused") {
     const auto until = dateAt(s, "pausedUntil");
-    out << "Paused " << (until ? whenText(*until, now, calendar) : "") << ": it will not run"
+    out << "Paused " << (until ? untilText(*until, now, calendar) : "") << ": it will not run"
         << " (kelvane resume).\n";
   } else if (mode == "cancelled") {
     out << "Cancelled: that slot will be skipped (kelvane cancel --undo).\n";
@@ -289,6 +289,11 @@ std::string whenText(Date at, Date now, const Calendar& calendar) {
     return std::string(kWeekdays[static_cast<size_t>(std::clamp(t.weekday, 1, 7) - 1)]) + " " +
            std::to_string(t.day) + " " + month + " " + clock;
   return std::to_string(t.day) + " " + month + " " + std::to_string(t.year) + " " + clock;
+}
+
+std::string untilText(Date at, Date now, const Calendar& calendar) {
+  const std::string when = whenText(at, now, calendar);
+  return when.starts_with("until") ? when : "until " + when;
 }
 
 std::string cell(std::string_view raw, size_t limit) {

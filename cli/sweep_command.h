@@ -38,6 +38,9 @@ int sendRequest(const SweepOptions& options, const std::string& name, const nloh
 // year, "until you resume" for the distant future.
 std::string whenText(Date at, Date now, const Calendar& calendar);
 
+// The same after "until": "until 14:30", "until you resume".
+std::string untilText(Date at, Date now, const Calendar& calendar);
+
 // Text as it can be shown in one cell of a terminal: invalid UTF-8 replaced,
 // control characters as "?", cut to `width` characters with "…".
 std::string cell(std::string_view text, size_t width);

@@ -42,6 +42,8 @@ TEST(WhenText, TheClockTodayTheDayThisYearTheYearOtherwise) {
   EXPECT_EQ(whenText(at("2026-12-08T09:30:00Z"), now, utc), "Tue 8 Dec 09:30");
   EXPECT_EQ(whenText(at("2027-01-02T00:00:00Z"), now, utc), "2 Jan 2027 00:00");
   EXPECT_EQ(whenText(Date::distantFuture(), now, utc), "until you resume");
+  EXPECT_EQ(untilText(Date::distantFuture(), now, utc), "until you resume");
+  EXPECT_EQ(untilText(at("2026-12-07T14:05:00Z"), now, utc), "until 14:05");
   // The day is the calendar's, not UTC's.
   const auto tokyo = Calendar::named("Asia/Tokyo");
   ASSERT_TRUE(tokyo);
