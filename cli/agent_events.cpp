@@ -1,6 +1,7 @@
 #include "cli/agent_events.h"
 
 #include <cmath>
+#include <cstdio>
 
 #include "core/config/format.h"
 #include "core/config/usage_alerts.h"
@@ -105,6 +106,13 @@ std::optional<Notice> backgroundStopped(const std::vector<ActionResult>& results
                     ? std::string("Kelvane stopped a busy process")
                     : "Kelvane stopped " + std::to_string(names.size()) + " busy processes",
                 list + " kept the processor busy while you were away."};
+}
+
+std::string period(double seconds) {
+  if (seconds >= 1 || !(seconds > 0)) return Format::duration(seconds);
+  char text[16];
+  std::snprintf(text, sizeof text, "%.2gs", seconds);
+  return text;
 }
 
 }  // namespace kelvane::AgentEvents

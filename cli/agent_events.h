@@ -30,6 +30,9 @@ struct Notice {
 // one line per action with its result (warnings for those that need the user).
 std::vector<LogLine> runLines(const RunRecord& run);
 
+// A tick's period: "1m", "30s", and "0.25s" below a second.
+std::string period(double seconds);
+
 // The notice for a run held back for the user's confirmation.
 Notice held(const HeldRun& run);
 // The notice for a usage alert; `cpuWindow` is the CPU averaging window in seconds.

@@ -147,7 +147,8 @@ class Agent final {
   void logStart() {
     std::string text = "started on " + options_.folder.string() + " for user " +
                        std::to_string(::getuid()) + ", ticking every " +
-                       Format::duration(options_.tickSeconds) + ", control socket " + socketPath_;
+                       AgentEvents::period(options_.tickSeconds) + ", control socket " +
+                       socketPath_;
     text += display_ ? "; X display " + *display_ : "; no X display, so windows are unknown";
     text += notifier_.available() ? "; notifications through " + notifier_.program()
                                   : "; notifications in this log only";

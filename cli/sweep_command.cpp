@@ -8,6 +8,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "cli/agent_events.h"
 #include "cli/command.h"
 #include "cli/control_route.h"
 #include "cli/support_folder.h"
@@ -92,7 +93,7 @@ void printHeader(const json& s, Date now, const Calendar& calendar, std::ostream
   const json& agent = s.contains("agent") ? s["agent"] : json();
   if (agent.is_object()) {
     out << "Agent running on " << folder << " (pid " << agent.value("pid", 0) << ", ticks every "
-        << Format::duration(agent.value("tickSeconds", 60.0));
+        << AgentEvents::period(agent.value("tickSeconds", 60.0));
     if (const auto since = dateAt(agent, "startedAt"))
       out << ", since " << whenText(*since, now, calendar);
     out << ")\n";
@@ -227,6 +228,10 @@ void printDiskRun(const json& s, std::ostream& out) {
   out << ", " << Format::fileBytes(run.value("freed", int64_t{0})) << " freed\n";
 }
 
+std::string countText(size_t count, const std::string& noun) {
+  return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
+}
+
 std::string resultsSummary(const json& actions) {
   size_t done = 0, attention = 0;
   for (const auto& r : actions) {
@@ -323,8 +328,8 @@ void printSweep(const json& state, const Calendar& calendar, std::ostream& out) 
     const json& last = runs.front();
     const auto at = dateAt(last, "at");
     out << "\nLast run: " << (at ? whenText(*at, now, calendar) : "?") << ", " << text(last, "mode")
-        << ", " << last.value("actions", json::array()).size() << " actions (" << runs.size()
-        << " today; kelvane runs lists them)\n";
+        << ", " << countText(last.value("actions", json::array()).size(), "action") << " ("
+        << runs.size() << " today; kelvane runs lists them)\n";
   }
 }
 

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "cli/agent_events.h"
 #include "cli/control_ops.h"
 #include "cli/schedule_command.h"
 
@@ -48,6 +49,12 @@ TEST(WhenText, TheClockTodayTheDayThisYearTheYearOtherwise) {
   const auto tokyo = Calendar::named("Asia/Tokyo");
   ASSERT_TRUE(tokyo);
   EXPECT_EQ(whenText(at("2026-12-07T16:00:00Z"), now, *tokyo), "Tue 8 Dec 01:00");
+}
+
+TEST(PeriodText, SecondsBelowOneStayVisible) {
+  EXPECT_EQ(AgentEvents::period(60), "1m");
+  EXPECT_EQ(AgentEvents::period(0.25), "0.25s");
+  EXPECT_EQ(AgentEvents::period(0.05), "0.05s");
 }
 
 TEST(Cell, OneTerminalCellOfSafeText) {
