@@ -2,6 +2,9 @@
 // that are not requests, a line of a megabyte, a client of another user and
 // clients that leave before their replies; the agent keeps answering and its
 // support folder stays valid JSON.
+#include <fstream>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include "cli/control_client.h"
@@ -15,8 +18,17 @@ namespace {
 using namespace std::chrono_literals;
 using nlohmann::json;
 
+constexpr const char* kClosedTab = "6f1c2a3b-4d5e-4f60-8a7b-9c0d1e2f3a4b";
+
 class AgentLiveControl : public AgentRig {
  protected:
+  void writeLines(const std::string& name, const std::vector<json>& lines) const {
+    std::string text;
+    for (const auto& line : lines) text += line.dump() + "\n";
+    const auto file = data_ / name;
+    std::ofstream(file) << text;
+    (void)!::chown(file.c_str(), user_.uid, user_.gid);
+  }
   std::string socket() const {
     return Control::socketPath(runtime_.string(), data_, user_.uid).value_or("");
   }
@@ -134,6 +146,11 @@ TEST_F(AgentLiveControl, AnswersEveryOperationAndSurvivesWhatClientsSend) {
 
 TEST_F(AgentLiveControl, CommandsWorkOnTheFilesWhenNoAgentRunsAndTheAgentTakesThemOver) {
   prepare({{"learningUntil", (clockStart_ + 7 * 86400).iso8601()}});
+  writeLines("closed-tabs.jsonl", {{{"id", kClosedTab},
+                                    {"at", clockStart_.iso8601()},
+                                    {"browser", "com.google.Chrome"},
+                                    {"url", "https://example.test/"},
+                                    {"title", "Example"}}});
 
   // No agent: what changes stored state works on the files, under the lock.
   const auto paused = kelvane({"pause", "2h"});
@@ -151,6 +168,12 @@ TEST_F(AgentLiveControl, CommandsWorkOnTheFilesWhenNoAgentRunsAndTheAgentTakesTh
   startAgent({"--tick", "0.5", "--no-disk-scan"});
   const json running = state();
   EXPECT_TRUE(running.value("paused", false)) << running;
+  // Forgetting a closed tab goes through the agent, which keeps the log too.
+  const auto forgot = kelvane({"tabs", "forget", kClosedTab});
+  EXPECT_EQ(forgot.status, 0) << forgot.out << log();
+  EXPECT_EQ(state().value("closedTabs", json()), json::array());
+  EXPECT_EQ(readWholeFile(data_ / "closed-tabs.jsonl").value_or("?"), "");
+
   const auto resumed = kelvane({"resume", "--json"});
   EXPECT_EQ(resumed.status, 0);
   EXPECT_TRUE(json::parse(resumed.out, nullptr, false).value("ok", false)) << resumed.out;
