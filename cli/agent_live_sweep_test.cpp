@@ -59,12 +59,19 @@ TEST_F(AgentLiveSweep, StopsIdleProcessesAtItsSlotAndRecordsTheRun) {
   EXPECT_TRUE(kept.running());
   EXPECT_TRUE(others.running());
 
-  // Each was stopped by the rule that found it idle, and the run says so.
+  // Each was stopped by the rule that found it idle, and the run says so once
+  // it has finished (it is recorded after its last action).
   std::map<int32_t, std::pair<std::string, std::string>> outcome;  // pid: rule, result
-  for (const auto& run : runs())
-    if (run.mode == RunMode::live)
-      for (const auto& r : run.actions)
-        outcome[r.action.pid] = {std::string(rawValue(r.action.rule)), r.result};
+  const auto recorded = [&] {
+    outcome.clear();
+    for (const auto& run : runs())
+      if (run.mode == RunMode::live)
+        for (const auto& r : run.actions)
+          outcome[r.action.pid] = {std::string(rawValue(r.action.rule)), r.result};
+    return outcome.contains(server.pid()) && outcome.contains(background.pid()) &&
+           outcome.contains(session.pid());
+  };
+  EXPECT_TRUE(waitUntil(recorded, 30s)) << log();
   using Outcome = std::pair<std::string, std::string>;
   EXPECT_EQ(outcome[server.pid()], Outcome("devServer", "done")) << log();
   EXPECT_EQ(outcome[background.pid()], Outcome("background", "done"));
