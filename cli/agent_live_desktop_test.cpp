@@ -112,7 +112,7 @@ TEST_F(AgentLiveDesktop, ClosesTheIdleWindowAndLeavesTheOneFocusedSinceTheLastLo
   // The user comes back to the draft just before the run.
   activate(used[0]);
   const auto ran = kelvane({"sweep", "--now"}, display());
-  EXPECT_EQ(ran.status, 0) << ran.out << log();
+  EXPECT_EQ(ran.status, 0) << ran.out << ran.err << log();
   EXPECT_NE(ran.out.find("Idle notes"), std::string::npos) << ran.out;
   EXPECT_EQ(ran.out.find("Draft"), std::string::npos) << ran.out;
 
@@ -143,7 +143,7 @@ TEST_F(AgentLiveDesktop, ARunClosingMoreThanHalfTheWindowsWaitsForConfirmation) 
   EXPECT_TRUE(open(first[0]) && open(second[0])) << "a held run closed windows";
 
   const auto confirmed = kelvane({"held", "confirm"}, display());
-  EXPECT_EQ(confirmed.status, 0) << confirmed.out << log();
+  EXPECT_EQ(confirmed.status, 0) << confirmed.out << confirmed.err << log();
   EXPECT_TRUE(waitUntil([&] { return !open(first[0]) && !open(second[0]); }, 20s)) << log();
   EXPECT_TRUE(open(keptIDs[0]));
   EXPECT_FALSE(state().contains("held"));

@@ -1,5 +1,6 @@
 #include "cli/testing/agent_rig.h"
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
@@ -264,12 +265,20 @@ AgentRig::Output AgentRig::kelvane(const std::vector<std::string>& args,
                                    const std::vector<std::string>& extraEnv) const {
   std::vector<std::string> argv = {program("kelvane")};
   argv.insert(argv.end(), args.begin(), args.end());
-  auto child = Child::spawn(
-      {.argv = argv, .env = environment(extraEnv), .uid = user_.uid, .gid = user_.gid});
+  // Commands may run at once (from the test and its waits): each its own file.
+  static std::atomic<int> runs{0};
+  const fs::path errFile = dir_.path() / ("command-" + std::to_string(++runs) + ".err");
+  auto child = Child::spawn({.argv = argv,
+                             .env = environment(extraEnv),
+                             .uid = user_.uid,
+                             .gid = user_.gid,
+                             .errFile = errFile.string()});
   if (!child) return {};
   Output output;
   output.out = child->readAll(120s);
   output.status = child->waitExit(30s).value_or(-1);
+  output.err = readWholeFile(errFile).value_or("");
+  fs::remove(errFile);
   return output;
 }
 

@@ -110,6 +110,7 @@ class AgentRig : public ::testing::Test {
   struct Output {
     int status = -1;
     std::string out;
+    std::string err;  // Its standard error, for failure messages.
   };
   // Runs `kelvane ARGS` as the test user and waits for it.
   Output kelvane(const std::vector<std::string>& args,
