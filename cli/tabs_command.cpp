@@ -16,6 +16,8 @@
 #include <unicode/unistr.h>
 
 #include "cli/command.h"
+#include "cli/control_protocol.h"
+#include "cli/control_route.h"
 #include "core/support/text.h"
 #include "platform/linux/browser_actions.h"
 #include "platform/linux/browser_procs.h"
@@ -270,8 +272,18 @@ std::vector<ClosedTab> namedClosedTabs(const std::vector<ClosedTab>& entries, st
 
 StoreResult forgetClosedTabs(const Store& store, const std::set<Uuid>& ids) {
   if (ids.empty()) return {};
-  return store.rewriteLines<ClosedTab>(kClosedTabsFile,
-                                       [&](const ClosedTab& tab) { return !ids.contains(tab.id); });
+  // A running agent keeps the log in memory too: it forgets them itself.
+  const auto reply = throughAgentOr(
+      store.dir, {{"op", "forgetClosedTabs"}, {"ids", ids}},
+      [&]() -> Result<nlohmann::json, std::string> {
+        const auto written = store.rewriteLines<ClosedTab>(
+            kClosedTabsFile, [&](const ClosedTab& tab) { return !ids.contains(tab.id); });
+        if (!written) return Unexpected(written.error().message);
+        return Control::okReply();
+      });
+  if (!reply) return Unexpected(StoreError{reply.error()});
+  if (!reply->value("ok", false)) return Unexpected(StoreError{reply->value("error", "failed")});
+  return {};
 }
 
 }  // namespace kelvane::cli

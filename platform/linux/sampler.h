@@ -31,8 +31,11 @@ struct LinuxSamplerSetup {
   std::function<Date()> now = [] { return Date::now(); };
   // The X server's view; empty, or nullopt from it, when there is no display.
   std::function<std::optional<DesktopView>()> desktop;
-  // The browsers' view; empty until the browser layer supplies it.
-  std::function<std::optional<BrowserView>()> browsers;
+  // The browsers' view, from the snapshot's processes and its windows (front to
+  // back; empty when unknown); empty, or nullopt from it, when there is none.
+  std::function<std::optional<BrowserView>(const std::vector<Proc>& procs,
+                                           const std::vector<WindowInfo>& windows)>
+      browsers;
 
   // The sources of this machine for the user running the program: $HOME, the XDG
   // folders, getuid(), and wholeSession false when WAYLAND_DISPLAY is set.

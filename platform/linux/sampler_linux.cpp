@@ -404,7 +404,7 @@ Snapshot LinuxSampler::sample() {
     s.axTrusted = st.setup.wholeSession;
   }
   st.addApps(s, entries);
-  const auto browsers = st.setup.browsers ? st.setup.browsers() : std::nullopt;
+  const auto browsers = st.setup.browsers ? st.setup.browsers(s.procs, s.windows) : std::nullopt;
   if (browsers) {
     s.tabs = browsers->tabs;
     s.browserWindowOf = browsers->browserWindowOf;

@@ -179,7 +179,7 @@ TEST(LinuxSampler, WindowsFromTheDisplayAndTabsFromTheBrowsers) {
                        .spaces = std::vector<SpaceInfo>{{.id = 1, .display = "Main"}}};
   };
   const BrowserTab tab{.browser = "com.google.Chrome", .windowID = 1, .url = "https://a.test/"};
-  d.setup.browsers = [&] { return BrowserView{.tabs = {tab}}; };
+  d.setup.browsers = [&](const auto&, const auto&) { return BrowserView{.tabs = {tab}}; };
   LinuxSampler sampler(d.setup);
   Snapshot s = sampler.sample();
   EXPECT_TRUE(s.axTrusted);
