@@ -138,7 +138,7 @@ TEST_F(AgentLiveDesktop, ARunClosingMoreThanHalfTheWindowsWaitsForConfirmation) 
         return held.is_object();
       },
       90s))
-      << log();
+      << state().dump(1) << log();
   EXPECT_NE(held.value("reason", "").find("2 of 3"), std::string::npos) << held;
   EXPECT_TRUE(open(first[0]) && open(second[0])) << "a held run closed windows";
 

@@ -15,6 +15,7 @@
 #include <asio/signal_set.hpp>
 #include <asio/steady_timer.hpp>
 
+#include "cli/agent_alerts.h"
 #include "cli/agent_events.h"
 #include "cli/agent_log.h"
 #include "cli/agent_machine.h"
@@ -29,6 +30,7 @@
 #include "core/engine/engine.h"
 #include "platform/linux/disk_host.h"
 #include "platform/linux/proc_table.h"
+#include "platform/linux/speed_agent.h"
 #include "platform/linux/x11_focus_watcher.h"
 #include "platform/linux/xdg.h"
 
@@ -136,6 +138,9 @@ class Agent final {
     });
     keepPaths();
     engine_->onUsageAlert = [this](const std::vector<UsageAlert>& alerts) {
+      // The log `kelvane usage` shows today's alerts from.
+      if (auto kept = cli::appendAlerts(Store(options_.folder), alerts, clock_.now()); !kept)
+        AgentLog::warning("cannot keep the usage alerts: " + kept.error().message);
       for (const auto& alert : alerts)
         tell(AgentEvents::alert(alert, engine_->config().usageAlerts.appCPUWindow), "usage alert");
     };
@@ -170,6 +175,9 @@ class Agent final {
   void tick() {
     if (stopping_) return;
     engine_->tick();
+    // Automatic speed tests follow their own schedule and monthly budget; a test
+    // runs on a thread of its own. An agent that acts on nothing tests nothing.
+    if (acts_ && !engine_->learning()) speed_.tick(engine_->config());
     notifier_.reap();
     if (options_.scanDisk && !scanning_ && lastScan_ && clock_.now() - *lastScan_ >= kDay)
       startScan();
@@ -371,6 +379,14 @@ class Agent final {
   bool acts_;
   LiveMachine machine_;
   Notifier notifier_;
+  SpeedAgent speed_{Store(options_.folder),
+                    {.now = [this] { return clock_.now(); },
+                     .finished =
+                         [](const SpeedSession::Report& report) {
+                           const auto* failed = std::get_if<SpeedTest::Failed>(&report.outcome);
+                           AgentLog::info(failed ? "automatic speed test failed: " + failed->message
+                                                 : "automatic speed test done");
+                         }}};
   std::shared_ptr<Engine> engine_;
   std::unique_ptr<ControlServer> server_;
   asio::signal_set signals_{io_, SIGTERM, SIGINT, SIGHUP};

@@ -305,7 +305,9 @@ int run(const FlowsOptions& options) {
   const bool read = readLines(fd, options.file, lines, line, [] { std::cout.flush(); });
   if (fd != STDIN_FILENO) ::close(fd);
   skipped += lines.overlong();
-  if (skipped > 0) std::cerr << "kelvane flows: skipped " << skipped << " unreadable lines\n";
+  if (skipped > 0)
+    std::cerr << "kelvane flows: skipped " << skipped
+              << (skipped == 1 ? " unreadable line\n" : " unreadable lines\n");
   if (!read) return 1;
   if (!options.listing()) return exportFlows(options, log);
   lister.finish(log);

@@ -74,7 +74,7 @@ TEST_F(FlowsCommand, ListsEachFlowOnceWithSessionsOffset) {
             "     2  CONNECT    -  secure.test  -  0 B  -\n"
             "     3  POST     ERR  api.test  /up  4 B  -\n"
             "     4  PUT        -  two.test  /  0 B  -\n");
-  EXPECT_EQ(errors(), "kelvane flows: skipped 1 unreadable lines\n");
+  EXPECT_EQ(errors(), "kelvane flows: skipped 1 unreadable line\n");
 }
 
 TEST_F(FlowsCommand, PrintsOneFlowAsCurlFetchOrRaw) {
@@ -172,7 +172,7 @@ TEST_F(FlowsCommand, SkipsALineLongerThanTheCap) {
   EXPECT_EQ(out.status, 0);
   EXPECT_THAT(out.text, HasSubstr("a.test"));
   EXPECT_THAT(out.text, HasSubstr("b.test"));
-  EXPECT_EQ(errors(), "kelvane flows: skipped 1 unreadable lines\n");
+  EXPECT_EQ(errors(), "kelvane flows: skipped 1 unreadable line\n");
 }
 
 TEST_F(FlowsCommand, RefusesACurlCommandThatCannotCarryTheRequest) {

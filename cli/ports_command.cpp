@@ -177,7 +177,7 @@ void printPorts(const std::vector<PortRow>& rows, const Calendar& calendar, std:
   table.print(out);
   out << "\n"
       << rows.size() << (rows.size() == 1 ? " port" : " ports") << ": " << dev
-      << " of development servers, " << open << " open to the network.\n";
+      << " held by development servers, " << open << " open to the network.\n";
 }
 
 nlohmann::json portsJson(const std::vector<PortRow>& rows, const Calendar& calendar) {

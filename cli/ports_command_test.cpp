@@ -205,7 +205,7 @@ TEST(PortsView, StopTimesAndEmptyLists) {
   std::ostringstream out;
   printPorts({row}, Calendar::utc(), out);
   EXPECT_NE(out.str().find("Stops at 14:05"), std::string::npos) << out.str();
-  EXPECT_NE(out.str().find("1 port: 1 of development servers, 0 open to the network."),
+  EXPECT_NE(out.str().find("1 port: 1 held by development servers, 0 open to the network."),
             std::string::npos);
   EXPECT_EQ(portsJson({row}, Calendar::utc())[0]["stopsAt"], "2001-01-01T14:05:00Z");
   std::ostringstream none;

@@ -19,18 +19,6 @@
 namespace kelvane::cli {
 namespace {
 
-std::string_view kindText(UsageAlert::Kind::Case kind) {
-  switch (kind) {
-    case UsageAlert::Kind::Case::pressure:
-      return "pressure";
-    case UsageAlert::Kind::Case::cpu:
-      return "cpu";
-    case UsageAlert::Kind::Case::memory:
-      break;
-  }
-  return "memory";
-}
-
 std::string percent(double share) {
   char text[16];
   std::snprintf(text, sizeof text, "%.0f%%", std::isfinite(share) ? share * 100 : 0);
@@ -130,49 +118,6 @@ const CommandRegistration kUsage("usage", [](CLI::App& app, int& exitCode) {
 });
 
 }  // namespace
-
-void to_json(nlohmann::json& j, const AlertNote& note) {
-  const UsageAlert& a = note.alert;
-  j = {{"at", note.at},    {"kind", kindText(a.kind.which)},
-       {"app", a.app},     {"name", a.name},
-       {"pid", a.pid},     {"cpu", a.cpu},
-       {"bytes", a.bytes}, {"ofRAM", a.ofRAM}};
-  if (a.kind.which == UsageAlert::Kind::Case::pressure) j["level"] = a.kind.level;
-}
-
-void from_json(const nlohmann::json& j, AlertNote& note) {
-  j.at("at").get_to(note.at);
-  const auto kind = j.at("kind").get<std::string>();
-  if (kind == "pressure")
-    note.alert.kind = UsageAlert::Kind::pressure(j.at("level").get<int64_t>());
-  else if (kind == "cpu")
-    note.alert.kind = UsageAlert::Kind::cpu();
-  else if (kind == "memory")
-    note.alert.kind = UsageAlert::Kind::memory();
-  else
-    throw nlohmann::json::type_error::create(302, "unknown alert kind " + kind, &j);
-  j.at("app").get_to(note.alert.app);
-  j.at("name").get_to(note.alert.name);
-  j.at("pid").get_to(note.alert.pid);
-  j.at("cpu").get_to(note.alert.cpu);
-  j.at("bytes").get_to(note.alert.bytes);
-  j.at("ofRAM").get_to(note.alert.ofRAM);
-}
-
-StoreResult appendAlerts(const Store& store, const std::vector<UsageAlert>& alerts, Date at) {
-  if (alerts.empty()) return {};
-  std::vector<AlertNote> notes;
-  for (const auto& alert : alerts) notes.push_back({at, alert});
-  if (auto appended = store.appendLines(notes, kAlertsFile); !appended) return appended;
-  return store.rewriteLines<AlertNote>(
-      kAlertsFile, [at](const AlertNote& note) { return at - note.at < kAlertsKept; });
-}
-
-std::vector<AlertNote> alertsToday(const Store& store, Date now, const Calendar& calendar) {
-  auto notes = store.lines<AlertNote>(kAlertsFile);
-  std::erase_if(notes, [&](const AlertNote& n) { return !calendar.sameDay(n.at, now); });
-  return notes;
-}
 
 std::string alertText(const UsageAlert& a) {
   switch (a.kind.which) {

@@ -1,7 +1,6 @@
 #pragma once
 // `kelvane usage`: CPU and memory per application, today's screen time per
-// window, and the usage alerts raised today. The alerts log is written by the
-// agent, which evaluates the alerts on every tick (appendAlerts).
+// window, and the usage alerts raised today, from the log the agent writes.
 #include <optional>
 #include <ostream>
 #include <string>
@@ -10,6 +9,7 @@
 
 #include <nlohmann/json_fwd.hpp>
 
+#include "cli/agent_alerts.h"
 #include "core/model/snapshot.h"
 #include "core/store/store.h"
 #include "core/support/calendar.h"
@@ -18,27 +18,6 @@
 #include "core/usage/usage_watch.h"
 
 namespace kelvane::cli {
-
-// The alerts log in the support folder, one alert a line.
-inline constexpr std::string_view kAlertsFile = "alerts.jsonl";
-// Alerts older than this many seconds are dropped when one is appended.
-inline constexpr double kAlertsKept = 7 * 86'400;
-
-// One alert as the log keeps it.
-struct AlertNote {
-  Date at;
-  UsageAlert alert;
-  bool operator==(const AlertNote&) const = default;
-};
-// JSON: at, kind ("pressure", "cpu", "memory"), level (pressure only), app, name,
-// pid, cpu, bytes, ofRAM. from_json throws on a missing key or an unknown kind.
-void to_json(nlohmann::json& j, const AlertNote& note);
-void from_json(const nlohmann::json& j, AlertNote& note);
-
-// Appends `alerts`, raised at `at`, to the log and drops lines older than a week.
-StoreResult appendAlerts(const Store& store, const std::vector<UsageAlert>& alerts, Date at);
-// Returns the alerts of the local day of `now`, oldest first; unreadable lines are skipped.
-std::vector<AlertNote> alertsToday(const Store& store, Date now, const Calendar& calendar);
 
 // Returns the alert as a sentence: "Editor used 2.1 cores for a while (CPU)".
 std::string alertText(const UsageAlert& alert);

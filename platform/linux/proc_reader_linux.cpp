@@ -45,6 +45,22 @@ std::optional<std::string> readAll(int fd) {
   }
 }
 
+// A process's stat line. The kernel writes it whole on the first read when the
+// buffer holds it, so a short first read is all of it and the read that would
+// only say "end" is saved: one system call in six of a look at a process.
+std::optional<std::string> readStatLine(int fd) {
+  char buffer[2048];
+  ssize_t n;
+  do n = ::read(fd, buffer, sizeof buffer);
+  while (n < 0 && errno == EINTR);
+  if (n < 0) return std::nullopt;
+  std::string text(buffer, static_cast<size_t>(n));
+  if (static_cast<size_t>(n) < sizeof buffer) return text;
+  auto rest = readAll(fd);
+  if (!rest) return std::nullopt;
+  return text + *rest;
+}
+
 // The whole of a file below `dir`.
 std::optional<std::string> readAt(int dir, const char* name) {
   const OwnedFd fd(::openat(dir, name, O_RDONLY | O_CLOEXEC | O_NOCTTY));
@@ -119,7 +135,7 @@ std::optional<ProcEntry> ProcReader::process(int32_t pid, unsigned parts) const 
   const OwnedFd statFile(::openat(dir.get(), statPath.c_str(), O_RDONLY | O_CLOEXEC));
   if (!statFile.valid()) return std::nullopt;
   struct stat owner {};
-  const auto statText = readAll(statFile.get());
+  const auto statText = readStatLine(statFile.get());
   auto parsed = statText ? ProcText::stat(*statText) : std::nullopt;
   if (!parsed || parsed->pid != pid || ::fstat(statFile.get(), &owner) != 0) return std::nullopt;
   ProcEntry entry{.stat = std::move(*parsed), .folderUid = owner.st_uid};
