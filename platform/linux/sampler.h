@@ -28,6 +28,9 @@ struct LinuxSamplerSetup {
   // The X server shows every window of the session. False in a Wayland session,
   // where it shows only the windows of X programs.
   bool wholeSession = true;
+  // Processes are read in parts at once, one part per this many processes, up to
+  // four parts and no more than the machine's cores.
+  size_t processesPerPart = 512;
   std::function<Date()> now = [] { return Date::now(); };
   // The X server's view; empty, or nullopt from it, when there is no display.
   std::function<std::optional<DesktopView>()> desktop;

@@ -6,6 +6,7 @@
 #include <set>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <system_error>
 #include <thread>
 #include <unistd.h>
 #include <unordered_map>
@@ -35,8 +36,7 @@ constexpr std::string_view kDisplayServers[] = {"Xorg", "Xwayland", "X"};
 // (others' cannot be read). Nearly all of a look's time goes into the kernel writing
 // these, a few microseconds a process, so on a busy machine the processes are read
 // in two to four parts at once.
-std::vector<ProcEntry> readProcesses(const ProcReader& reader, uint32_t me) {
-  constexpr size_t kPerThread = 512;
+std::vector<ProcEntry> readProcesses(const ProcReader& reader, uint32_t me, size_t perPart) {
   const auto pids = reader.pids();
   std::vector<std::optional<ProcEntry>> read(pids.size());
   const auto readPart = [&](size_t from, size_t to) {
@@ -46,12 +46,20 @@ std::vector<ProcEntry> readProcesses(const ProcReader& reader, uint32_t me) {
       read[i] = std::move(entry);
     }
   };
-  const size_t parts = std::clamp<size_t>(
-      std::min<size_t>(std::thread::hardware_concurrency(), pids.size() / kPerThread), 1, 4);
+  const size_t parts =
+      std::clamp<size_t>(std::min<size_t>(std::thread::hardware_concurrency(),
+                                          pids.size() / std::max<size_t>(perPart, 1)),
+                         1, 4);
   std::vector<std::thread> others;
   const size_t step = (pids.size() + parts - 1) / parts;
-  for (size_t part = 1; part < parts; ++part)
-    others.emplace_back(readPart, part * step, std::min(pids.size(), (part + 1) * step));
+  for (size_t part = 1; part < parts; ++part) {
+    const size_t from = part * step, to = std::min(pids.size(), (part + 1) * step);
+    try {
+      others.emplace_back(readPart, from, to);
+    } catch (const std::system_error&) {  // no thread to be had: read it here
+      readPart(from, to);
+    }
+  }
   readPart(0, std::min(pids.size(), step));
   for (auto& thread : others) thread.join();
   std::vector<ProcEntry> entries;
@@ -414,7 +422,7 @@ Snapshot LinuxSampler::sample() {
   State& st = *state_;
   Snapshot s{.at = st.setup.now(), .me = st.setup.me};
   s.boot = st.bootTime();
-  auto entries = readProcesses(st.reader, st.setup.me);
+  auto entries = readProcesses(st.reader, st.setup.me, st.setup.processesPerPart);
   st.cache.addPrograms(st.reader, entries);
   s.procs.reserve(entries.size());
   for (auto& entry : entries) s.procs.push_back(procOf(entry, s.boot, st.ticks, st.pageBytes));

@@ -148,6 +148,10 @@ TEST(LinuxSampler, WithoutADisplayProcessesTerminalsAndHealth) {
   EXPECT_DOUBLE_EQ(s.health.cpu, 0.4);  // since boot: 800 of 2,000 ticks busy
   EXPECT_GT(s.health.diskTotal, 0);
   EXPECT_EQ(s.trashReadable, true);  // no Trash yet
+
+  // Read in parts at once, as a busy machine's processes are, they are the same.
+  d.setup.processesPerPart = 2;
+  EXPECT_EQ(LinuxSampler(d.setup).sample().procs, s.procs);
 }
 
 TEST(LinuxSampler, BootAndCpuFromOneSampleToTheNext) {
