@@ -59,7 +59,9 @@ class AgentLiveBrowser : public AgentRig {
   // What the agent plans to close: a tab's address, or the addresses of a window.
   std::set<Urls> planned() const {
     std::set<Urls> out;
-    for (const json& action : state().value("plan", json::array())) {
+    const json s = state();
+    if (!s.is_object()) return out;
+    for (const json& action : s.value("plan", json::array())) {
       const std::string kind = action.value("kind", "");
       Urls urls;
       if (kind == "closeTab") urls.push_back(action.at("tab").value("url", ""));
@@ -122,7 +124,7 @@ TEST_F(AgentLiveBrowser, ClosesIdleTabsAndWindowsAndTheLoggedWindowReopens) {
   EXPECT_EQ(ran.status, 0) << ran.out << ran.err << log();
   EXPECT_TRUE(waitUntil([&] { return windows() == std::set<Urls>{kept, {mail}}; }, 30s)) << log();
 
-  std::map<std::string, std::string> results;  // kind: result, of each action of the run
+  std::map<std::string, std::string> results;  // "kind target": result, of the run's actions
   for (const RunRecord& run : runs())
     for (const ActionResult& r : run.actions)
       results[std::string(rawValue(r.action.kind)) + " " + r.action.target] = r.result;
@@ -141,8 +143,20 @@ TEST_F(AgentLiveBrowser, ClosesIdleTabsAndWindowsAndTheLoggedWindowReopens) {
   EXPECT_EQ(logged[one], logged[two]);
   EXPECT_EQ(std::set({logged[one], logged[idle], logged[news]}).size(), 3u);
 
+  // The user finds the window's group among the closed tabs, and reopens it.
+  const auto listed = kelvane({"tabs", "--json"});
+  ASSERT_EQ(listed.status, 0) << listed.err;
+  const json groups = json::parse(listed.out, nullptr, false);
+  ASSERT_TRUE(groups.is_array()) << listed.out;
+  std::string group;
+  for (const json& entry : groups) {
+    std::set<std::string> urls;
+    for (const json& tab : entry.value("tabs", json::array())) urls.insert(tab.value("url", ""));
+    if (urls == std::set<std::string>{one, two}) group = entry.value("group", "");
+  }
+  EXPECT_EQ(group, logged[one]->text()) << listed.out;
   const auto reopened =
-      kelvane({"tabs", "reopen", logged[one]->text(), "--pid", std::to_string(browser_->pid())});
+      kelvane({"tabs", "reopen", group, "--pid", std::to_string(browser_->pid())});
   EXPECT_EQ(reopened.status, 0) << reopened.out << reopened.err << log();
   EXPECT_EQ(reopened.out, "Reopened 2 of 2 tabs\n");
   EXPECT_TRUE(waitUntil(
