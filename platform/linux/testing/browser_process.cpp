@@ -4,6 +4,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <fstream>
+#include <grp.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <thread>
@@ -35,9 +36,25 @@ bool reap(pid_t pid, std::chrono::milliseconds limit) {
   return false;
 }
 
-[[noreturn]] void runBrowser(const fs::path& root, const fs::path& dataDir) {
+// Hands the temporary folder and everything in it to `user`.
+bool handOver(const fs::path& root, const TestBrowser::Options::User& user) {
+  if (::chown(root.c_str(), user.uid, user.gid) != 0) return false;
+  std::error_code ec;
+  for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::end(it);
+       it.increment(ec))
+    if (::lchown(it->path().c_str(), user.uid, user.gid) != 0) return false;
+  return !ec;
+}
+
+[[noreturn]] void runBrowser(const fs::path& root, const fs::path& dataDir,
+                             const TestBrowser::Options& options) {
+  const auto& user = options.user;
   ::setpgid(0, 0);  // A group of its own, so that the test can end all of it.
-  // A test that crashes takes its browser along instead of leaving it running.
+  if (user &&
+      (::setgroups(0, nullptr) != 0 || ::setgid(user->gid) != 0 || ::setuid(user->uid) != 0))
+    ::_exit(126);
+  // A test that crashes takes its browser along instead of leaving it running
+  // (set after the change of user, which clears it).
   ::prctl(PR_SET_PDEATHSIG, SIGKILL);
   if (::getppid() == 1) ::_exit(127);  // The test died before the line above.
   const int log = ::open((root / "browser.log").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -50,7 +67,7 @@ bool reap(pid_t pid, std::chrono::milliseconds limit) {
   const std::string cache = "XDG_CACHE_HOME=" + (root / "home/.cache").string();
   const std::string dataSwitch = "--user-data-dir=" + dataDir.string();
   const char* argv[] = {TestBrowser::kExecutable,
-                        "--headless",
+                        options.userBrowser ? "--ozone-platform=headless" : "--headless",
                         "--no-sandbox",  // The tests run as root.
                         "--disable-gpu",
                         "--no-first-run",
@@ -71,13 +88,19 @@ bool reap(pid_t pid, std::chrono::milliseconds limit) {
 
 }  // namespace
 
-TestBrowser::TestBrowser(const std::string& localState) : dataDir_(dir_.path() / "profile") {
+TestBrowser::TestBrowser(Options options)
+    : dataDir_(dir_.path() / "profile"), uid_(options.user ? options.user->uid : ::getuid()) {
   std::error_code ec;
   fs::create_directories(dataDir_, ec);
   fs::create_directories(dir_.path() / "home", ec);
-  if (!localState.empty()) std::ofstream(dataDir_ / BrowserProfiles::kLocalStateFile) << localState;
+  if (!options.localState.empty())
+    std::ofstream(dataDir_ / BrowserProfiles::kLocalStateFile) << options.localState;
+  if (options.user && !handOver(dir_.path(), *options.user)) {
+    error_ = "cannot hand the browser's folder to user " + std::to_string(options.user->uid);
+    return;
+  }
   pid_ = ::fork();
-  if (pid_ == 0) runBrowser(dir_.path(), dataDir_);
+  if (pid_ == 0) runBrowser(dir_.path(), dataDir_, options);
   if (pid_ < 0) {
     error_ = "cannot fork";
     return;
@@ -120,7 +143,7 @@ void TestBrowser::kill() {
 Proc TestBrowser::proc() const {
   return Proc{.pid = pid_,
               .ppid = ::getpid(),
-              .uid = static_cast<uint32_t>(::getuid()),
+              .uid = static_cast<uint32_t>(uid_),
               .name = "chromium",
               .path = kExecutable,
               .listenPorts = {port_},
@@ -128,7 +151,7 @@ Proc TestBrowser::proc() const {
 }
 
 BrowserAccess TestBrowser::access(double timeout) const {
-  BrowserAccess access{.me = static_cast<uint32_t>(::getuid()),
+  BrowserAccess access{.me = static_cast<uint32_t>(uid_),
                        .configHome = dir_.path() / "home/.config",
                        .timeout = timeout};
   return access;

@@ -20,10 +20,26 @@ class TestBrowser {
   // The executable the tests run (Debian's chromium package).
   static constexpr const char* kExecutable = "/usr/lib/chromium/chromium";
 
-  // Starts the browser and waits up to 60 s for its endpoint. `localState`, when
-  // not empty, is written as the profile's Local State file first. error() says
+  struct Options {
+    // Written as the profile's Local State file first, when not empty.
+    std::string localState;
+    // Runs it as this user instead of the test's own, and gives that user the
+    // temporary folder.
+    struct User {
+      uid_t uid = 0;
+      gid_t gid = 0;
+    };
+    std::optional<User> user;
+    // Runs it as a user starts a browser, without the --headless switch that
+    // marks a browser some program runs (still drawing on no display).
+    bool userBrowser = false;
+  };
+
+  // Starts the browser and waits up to 60 s for its endpoint. error() says
   // what went wrong when it did not come up.
-  explicit TestBrowser(const std::string& localState = "");
+  explicit TestBrowser(Options options);
+  explicit TestBrowser(const std::string& localState = "")
+      : TestBrowser(Options{.localState = localState}) {}
   ~TestBrowser();
   TestBrowser(const TestBrowser&) = delete;
   TestBrowser& operator=(const TestBrowser&) = delete;
@@ -57,6 +73,7 @@ class TestBrowser {
   TempDir dir_;
   std::filesystem::path dataDir_;
   pid_t pid_ = -1;
+  uid_t uid_ = 0;
   uint16_t port_ = 0;
   std::string error_;
 };
