@@ -108,7 +108,12 @@ TEST_F(X11DesktopTest, ToleratesNonsenseOnTheRootWindow) {
   ASSERT_TRUE((*x)->sync());
   const auto view = X11Desktop::look(**x);
   ASSERT_TRUE(view) << view.error();
-  EXPECT_EQ(ids(*view), (std::vector<uint32_t>{a, b}));
+  // Each real window once, the stale one left out. The order is not asserted: the
+  // window manager may restack (and rewrite the list) at any moment, more so on a
+  // loaded machine.
+  auto seen = ids(*view);
+  std::sort(seen.begin(), seen.end());
+  EXPECT_EQ(seen, (std::vector<uint32_t>{std::min(a, b), std::max(a, b)}));
   ASSERT_TRUE(view->spaces);
   EXPECT_EQ(view->spaces->size(), 999u);
 }
