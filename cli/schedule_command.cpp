@@ -87,7 +87,8 @@ const CommandRegistration kLearning("learning", [](CLI::App& app, int& exitCode)
   auto common = addSweepOptions(end);
   end->callback([=, &exitCode] {
     exitCode = sendRequest(*common, "learning end", {{"op", "endLearning"}}, [](const json&) {
-      std::cout << "Learning has ended: scheduled sweeps now act (kelvane sweep shows what they would do).\n";
+      std::cout << "Learning has ended: scheduled sweeps now act (kelvane sweep shows what they "
+                   "would do).\n";
     });
   });
 });

@@ -453,7 +453,9 @@ TEST_F(HelperDaemon, AClientThatCannotBeCheckedIsRefusedForThatReason) {
   admitted.clear();  // with descriptors free again, clients are served
   std::string last;
   EXPECT_TRUE(eventually([&] { return (last = status()) == kOff; }))
-      << last << "\n" << fdList(daemon->pid()) << "\n" << readText(tmp / "daemon.log");
+      << last << "\n"
+      << fdList(daemon->pid()) << "\n"
+      << readText(tmp / "daemon.log");
 }
 
 }  // namespace

@@ -16,7 +16,6 @@ namespace {
 using namespace testing;
 namespace fs = std::filesystem;
 
-
 // Chrome with two browser windows: window 1 with three tabs, window 2 with two.
 Desktop twoBrowserWindows() {
   Desktop d = browserDesktop();

@@ -19,7 +19,6 @@ namespace {
 using namespace testing;
 namespace fs = std::filesystem;
 
-
 std::string text(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   std::stringstream out;
@@ -42,7 +41,8 @@ TEST(EngineStart, FirstStartWritesItsFilesAndLearnsForADay) {
   Engine& engine = rig.start();
   EXPECT_EQ(rig.store.load<ScheduleState>("schedule.json"),
             (ScheduleState{.lastWeeklyRun = kStart}));
-  const auto stored = Config::fromJSON(std::string_view(*rig.store.read("config.json")), kStart - 999);
+  const auto stored =
+      Config::fromJSON(std::string_view(*rig.store.read("config.json")), kStart - 999);
   ASSERT_TRUE(stored);
   EXPECT_EQ(stored->learningUntil, kStart + kDay);
   EXPECT_TRUE(engine.learning());
@@ -60,7 +60,9 @@ TEST(EngineStart, AFirstStartExtendsAShorterLearningToADay) {
   (void)rig.store.save(config, "config.json");
   Engine& engine = rig.start();
   EXPECT_EQ(engine.config().learningUntil, kStart + kDay);
-  EXPECT_EQ(Config::fromJSON(std::string_view(*rig.store.read("config.json")), kStart)->learningUntil, kStart + kDay);
+  EXPECT_EQ(
+      Config::fromJSON(std::string_view(*rig.store.read("config.json")), kStart)->learningUntil,
+      kStart + kDay);
   EXPECT_EQ(engine.config().limits, config.limits);  // the rest is the user's
 }
 
@@ -261,7 +263,9 @@ TEST(EngineSettings, UpdateMovesACancellationOnlyWhenTheSlotMoves) {
   EXPECT_EQ(engine.nextRunAt(), eleven);
   EXPECT_EQ(engine.schedule().cancelledRunAt, eleven);
   EXPECT_EQ(rig.store.load<ScheduleState>("schedule.json")->cancelledRunAt, eleven);
-  EXPECT_EQ(Config::fromJSON(std::string_view(*rig.store.read("config.json")), kStart)->scheduleMinutes, 60);
+  EXPECT_EQ(
+      Config::fromJSON(std::string_view(*rig.store.read("config.json")), kStart)->scheduleMinutes,
+      60);
 }
 
 TEST(EngineSettings, UsageStateIsWrittenWhenMoreThanItsEvaluationTimeChanged) {

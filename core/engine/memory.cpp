@@ -109,7 +109,8 @@ void from_json(const nlohmann::json& j, Memory& memory) {
   memory.kills = Fields::optional<std::map<std::string, Date>>(j, "kills").value_or(memory.kills);
   memory.respawning =
       Fields::optional<std::set<std::string>>(j, "respawning").value_or(memory.respawning);
-  memory.cleaned = Fields::optional<std::map<std::string, Date>>(j, "cleaned").value_or(memory.cleaned);
+  memory.cleaned =
+      Fields::optional<std::map<std::string, Date>>(j, "cleaned").value_or(memory.cleaned);
 }
 
 }  // namespace kelvane

@@ -24,13 +24,14 @@ TEST(ShellSinkText, ReplacesEachMaximalInvalidSubpart) {
       {std::string("a\0b", 3), std::string("a\0b", 3)},
       {"a\xFF\x80"
        "b",
-       "a" + kReplacement + kReplacement + "b"},                          // bytes that start nothing
-      {"\xC3(", kReplacement + "("},                               // cut two-byte sequence
-      {"x\xF0\x9F\x98", "x" + kReplacement},                       // cut at the end: one U+FFFD
-      {"\xC0\xAF", kReplacement + kReplacement},                          // overlong "/"
-      {"\xED\xA0\x80", kReplacement + kReplacement + kReplacement},              // a surrogate
-      {"\xF4\x90\x80\x80", kReplacement + kReplacement + kReplacement + kReplacement},  // above U+10FFFF
-      {"\xF4\x8F\xBF\xBF", "\xF4\x8F\xBF\xBF"},             // U+10FFFF itself
+       "a" + kReplacement + kReplacement + "b"},                     // bytes that start nothing
+      {"\xC3(", kReplacement + "("},                                 // cut two-byte sequence
+      {"x\xF0\x9F\x98", "x" + kReplacement},                         // cut at the end: one U+FFFD
+      {"\xC0\xAF", kReplacement + kReplacement},                     // overlong "/"
+      {"\xED\xA0\x80", kReplacement + kReplacement + kReplacement},  // a surrogate
+      {"\xF4\x90\x80\x80",
+       kReplacement + kReplacement + kReplacement + kReplacement},  // above U+10FFFF
+      {"\xF4\x8F\xBF\xBF", "\xF4\x8F\xBF\xBF"},                     // U+10FFFF itself
   };
   for (const auto& [in, out] : cases) {
     ShellSink sink;

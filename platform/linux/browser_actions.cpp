@@ -49,7 +49,8 @@ Result<BrowserConnection, Outcome> BrowserActions::connect(int32_t pid) const {
   if (browser == browsers.end()) return Refused(Outcome::skipped("the browser is not running"));
   auto connection =
       BrowserConnection::open(*browser, access_, deadlineAfter(access_.timeout * kActionTimeouts));
-  if (!connection) return Refused(Outcome::failed("cannot reach the browser: " + connection.error()));
+  if (!connection)
+    return Refused(Outcome::failed("cannot reach the browser: " + connection.error()));
   return std::move(connection.value());
 }
 

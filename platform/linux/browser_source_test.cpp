@@ -71,7 +71,8 @@ TEST(BrowserSource, AVersionAnswerNamingAnotherHostIsNotFollowed) {
     return path == "/json/version" ? HttpReply::json(version) : HttpReply::drop();
   });
   FakeBrowser browser(server.port());
-  browser.access.ports[kChromeID] = server.port();  // No port file path: it is asked of the endpoint.
+  browser.access.ports[kChromeID] =
+      server.port();  // No port file path: it is asked of the endpoint.
   const std::string elsewhere = "ws://10.0.0.7:" + std::to_string(server.port());
   for (const std::string& url :
        {elsewhere + "/devtools/browser/x", std::string("ws://127.0.0.1:1/devtools/browser/x"),
@@ -226,9 +227,9 @@ TEST_F(RealBrowser, MatchesSystemWindowsAndTellsProfilesByTheirTitles) {
       {.id = 12, .pid = pid, .title = "Page 3 - Chromium - Work", .frame = seen->windows.at(b)},
   };
   const BrowserView view = read(system);
-  EXPECT_EQ(view.browserWindowOf,
-            (std::map<uint32_t, BrowserWindow>{{11, {kChromeID, a, seen->windows.at(a), "Page 1"}},
-                                               {12, {kChromeID, b, seen->windows.at(b), "Page 3"}}}));
+  EXPECT_EQ(view.browserWindowOf, (std::map<uint32_t, BrowserWindow>{
+                                      {11, {kChromeID, a, seen->windows.at(a), "Page 1"}},
+                                      {12, {kChromeID, b, seen->windows.at(b), "Page 3"}}}));
   const BrowserTab* first = tabWithURL(view, page(1));
   const BrowserTab* third = tabWithURL(view, page(3));
   const BrowserTab* other = tabWithURL(view, page(4));

@@ -18,7 +18,6 @@
 #include "core/support/file_io.h"
 #include "core/support/hashing.h"
 #include "core/support/testing/temp_dir.h"
-#include "core/disk/disk_files.h"
 #include "platform/linux/testing/sleeper.h"
 
 namespace kelvane {
